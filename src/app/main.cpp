@@ -1,0 +1,50 @@
+// Program entry: one copy at a time, the long-lived windows in their fixed
+// order, then the message loop until the main window closes.
+
+#include "about/usabout.h"
+#include "app/Unit1.h"
+#include "package/Unit4.h"
+#include "platform/AppSetup.h"
+#include "platform/AppWindows.h"
+#include "platform/Dialogs.h"
+#include "platform/SingleInstance.h"
+#include "recordings/Unit3.h"
+#include "ui/Fonts.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    platform::ensureUtf8Locale();
+    QApplication application(argc, argv);
+    platform::fixNumericLocale();
+    ui::setupFonts();
+    // Closing the main window ends the program even while the recordings
+    // or About window is still open.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const platform::InstanceLock lock("project1");
+    if (lock.alreadyExists()) {
+        platform::messageBox(nullptr, QStringLiteral("程序已经运行！"), QStringLiteral("提示！"),
+                             platform::MsgIcon::None, platform::MsgButtons::Ok);
+        return 0;
+    }
+
+    // The main window is shown as part of its creation, so its folder check
+    // runs before any other window exists.
+    TForm1 form1;
+    app::Form1 = &form1;
+    form1.showMaximized();
+
+    TForm3 form3;
+    app::Form3 = &form3;
+    Taboutus aboutus;
+    app::aboutus = &aboutus;
+    TForm4 form4;
+    app::Form4 = &form4;
+
+    const int rc = QApplication::exec();
+    app::CurrentTestWindow = nullptr;
+    app::Form4 = app::aboutus = app::Form3 = app::Form1 = nullptr;
+    return rc == 0 ? 0 : rc;
+}

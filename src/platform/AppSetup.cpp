@@ -1,0 +1,33 @@
+#include "platform/AppSetup.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+namespace platform {
+
+namespace {
+
+bool isUtf8(const char *locale)
+{
+    return locale && (strcasestr(locale, "UTF-8") || strcasestr(locale, "utf8"));
+}
+
+} // namespace
+
+void ensureUtf8Locale()
+{
+    const char *ctype = std::setlocale(LC_CTYPE, "");
+    if (isUtf8(ctype))
+        return;
+    if (std::setlocale(LC_CTYPE, "C.UTF-8"))
+        setenv("LC_CTYPE", "C.UTF-8", 1);
+}
+
+void fixNumericLocale()
+{
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+} // namespace platform
