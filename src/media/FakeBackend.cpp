@@ -122,10 +122,13 @@ void FakeBackend::postEnd(EndReason reason)
     // Like the engine's own thread, the news arrives later on the UI thread;
     // a backend destroyed meanwhile delivers nothing.
     std::weak_ptr<bool> alive = m_alive;
-    platform::postMessage(QCoreApplication::instance(), [this, alive, reason] {
+    // The listener as it is now: a file rendered meanwhile gets a listener of
+    // its own, and this news must not reach it.
+    auto listener = onEnd;
+    platform::postMessage(QCoreApplication::instance(), [alive, listener, reason] {
         const auto flag = alive.lock();
-        if (flag && *flag && onEnd)
-            onEnd(reason);
+        if (flag && *flag && listener)
+            listener(reason);
     });
 }
 

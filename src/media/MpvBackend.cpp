@@ -364,10 +364,13 @@ void MpvBackend::handleEvent(const mpv_event &event)
 void MpvBackend::postEnd(EndReason reason)
 {
     std::weak_ptr<bool> alive = m_alive;
-    platform::postMessage(m_context.get(), [this, alive, reason] {
+    // The listener as it is now: a file rendered meanwhile gets a listener of
+    // its own, and this news must not reach it.
+    auto listener = onEnd;
+    platform::postMessage(m_context.get(), [alive, listener, reason] {
         const auto flag = alive.lock();
-        if (flag && *flag && onEnd)
-            onEnd(reason);
+        if (flag && *flag && listener)
+            listener(reason);
     });
 }
 

@@ -75,7 +75,9 @@ public:
     // happens before the engine goes away.
     virtual void attachVideoTarget(VideoTarget *target) = 0;
 
-    // Set by the owner; run on the UI thread, posted.
+    // Set by the owner; run on the UI thread, posted. The news goes to the
+    // listener that was set when the engine posted it, and is dropped when
+    // the backend is destroyed first.
     std::function<void(EndReason)> onEnd;
 };
 
