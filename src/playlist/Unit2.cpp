@@ -112,6 +112,9 @@ TForm2::TForm2(QWidget *parent) : QWidget(parent, Qt::Window)
 
 TForm2::~TForm2()
 {
+    // The application-wide reference must not outlive the window.
+    if (app::CurrentTestWindow == this)
+        app::CurrentTestWindow = nullptr;
     // Players first: their engines may still post news to this window.
     if (WaveRecorder)
         WaveRecorder->Stop();
