@@ -12,15 +12,11 @@ constexpr int kAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614,
                                  768, 614, 512, 409, 307, 230, 230, 230};
 constexpr int kMinDelta = 16;
 
-// Predictors 0 to 2 predict a whole multiple of 256 (s1, 2*s1 - s2, 0), so a
-// decoder that shifts and one that divides agree on every sample; the other
-// four would let them drift apart by one step at a time.
-constexpr int kSafePredictors[] = {0, 1, 2};
-
 // Initial step sizes tried at the start of each block, roughly 1.5 apart.
 constexpr int kDeltaCandidates[] = {16,  24,  36,   54,   81,   122,  183,  274,  411,
                                     617, 925, 1388, 2082, 3123, 4685, 7027, 10541};
 constexpr int kDeltaProbeSamples = 24;
+constexpr int kMaxTrellisWidth = 16;
 
 inline int clamp16(long long v)
 {
@@ -68,93 +64,125 @@ inline void wr16(std::uint8_t *p, int v)
     p[1] = static_cast<std::uint8_t>(u >> 8);
 }
 
-// Greedy encoding of one channel's samples x[0..n) with predictor c and
-// initial step delta; returns the squared error. Nibbles are written when
-// out is given.
-long long encodeGreedy(const std::int16_t *x, int n, const Coefficient &c, int delta,
-                       std::uint8_t *out)
-{
-    int s2 = x[0];
-    int s1 = n > 1 ? x[1] : x[0];
-    long long err = 0;
-    for (int i = 2; i < n; ++i) {
-        const int pred = predictFloor(s1, s2, c);
-        const int nib = nearestNibble(x[i] - pred, delta);
-        const int y = clamp16(static_cast<long long>(pred) + static_cast<long long>(nib) * delta);
-        const long long e = x[i] - y;
-        err += e * e;
-        if (out)
-            out[i] = static_cast<std::uint8_t>(nib & 15);
-        delta = nextDelta(delta, nib);
-        s2 = s1;
-        s1 = y;
-    }
-    return err;
-}
-
-struct PathState {
-    int s1;
-    int s2;
+// The encoder follows both kinds of decoder at once: one that shifts the
+// prediction (floor) and one that divides it (toward zero). They drift apart
+// only with predictors whose prediction is not a multiple of 256, and the
+// cost of a choice is its squared error in both, so the stream sounds as
+// good in either.
+struct DualState {
+    int f1, f2; // floor decoder: last and second-to-last sample
+    int t1, t2; // dividing decoder
     int delta;
     long long cost;
 };
 
+inline DualState advance(const DualState &p, const Coefficient &c, int x, int nib)
+{
+    const int pf = predictFloor(p.f1, p.f2, c);
+    const int pt = predictTowardZero(p.t1, p.t2, c);
+    const long long m = static_cast<long long>(nib) * p.delta;
+    const int yf = clamp16(pf + m);
+    const int yt = clamp16(pt + m);
+    const long long ef = x - yf;
+    const long long et = x - yt;
+    return {yf, p.f1, yt, p.t1, nextDelta(p.delta, nib), p.cost + ef * ef + et * et};
+}
+
+inline DualState startState(const std::int16_t *x, int n, int delta)
+{
+    const int s2 = x[0];
+    const int s1 = n > 1 ? x[1] : x[0];
+    return {s1, s2, s1, s2, delta, 0};
+}
+
+// Greedy encoding of one channel's samples x[0..n): each nibble is the best
+// of the three around the nearest one. Gives up (returning `bound`) once the
+// cost reaches bound. Writes nibbles when out is given.
+long long encodeGreedy(const std::int16_t *x, int n, const Coefficient &c, int delta,
+                       std::uint8_t *out, long long bound)
+{
+    DualState s = startState(x, n, delta);
+    for (int i = 2; i < n; ++i) {
+        const int nb = nearestNibble(x[i] - predictFloor(s.f1, s.f2, c), s.delta);
+        DualState best{};
+        int bestNib = nb;
+        bool first = true;
+        for (int nib = std::max(-8, nb - 1); nib <= std::min(7, nb + 1); ++nib) {
+            const DualState t = advance(s, c, x[i], nib);
+            if (first || t.cost < best.cost) {
+                best = t;
+                bestNib = nib;
+                first = false;
+            }
+        }
+        s = best;
+        if (out)
+            out[i] = static_cast<std::uint8_t>(bestNib & 15);
+        if (s.cost >= bound)
+            return bound;
+    }
+    return s.cost;
+}
+
 struct Candidate {
-    PathState state;
+    DualState state;
     std::uint8_t parent;
     std::uint8_t nibble;
 };
 
+inline bool sameDecoderState(const DualState &a, const DualState &b)
+{
+    return a.f1 == b.f1 && a.f2 == b.f2 && a.t1 == b.t1 && a.t2 == b.t2 && a.delta == b.delta;
+}
+
 // Trellis search over the nibbles of one channel: keeps the `width` paths
-// with the least squared error so far, each extended by the nibbles around
-// its nearest one. Writes the best path's nibbles to out[2..n).
+// with the least cost so far, each extended by the nibbles around its
+// nearest one. Writes the best path's nibbles to out[2..n).
 long long encodeTrellis(const std::int16_t *x, int n, const Coefficient &c, int delta0, int width,
                         std::uint8_t *out, std::vector<std::uint8_t> &backtrack)
 {
     if (n <= 2)
         return 0;
-    width = std::clamp(width, 1, 16);
+    width = std::clamp(width, 1, kMaxTrellisWidth);
     backtrack.assign(static_cast<std::size_t>(n) * width * 2, 0);
-    std::vector<PathState> cur{{x[1], x[0], delta0, 0}};
-    std::vector<Candidate> cand;
-    cand.reserve(static_cast<std::size_t>(width) * 3);
+    DualState cur[kMaxTrellisWidth];
+    DualState next[kMaxTrellisWidth];
+    Candidate cand[kMaxTrellisWidth * 3];
+    int curCount = 1;
+    cur[0] = startState(x, n, delta0);
     for (int i = 2; i < n; ++i) {
-        cand.clear();
-        for (std::size_t k = 0; k < cur.size(); ++k) {
-            const PathState &p = cur[k];
-            const int pred = predictFloor(p.s1, p.s2, c);
-            const int nb = nearestNibble(x[i] - pred, p.delta);
+        int count = 0;
+        for (int k = 0; k < curCount; ++k) {
+            const DualState &p = cur[k];
+            const int nb = nearestNibble(x[i] - predictFloor(p.f1, p.f2, c), p.delta);
             for (int nib = std::max(-8, nb - 1); nib <= std::min(7, nb + 1); ++nib) {
-                const int y =
-                    clamp16(static_cast<long long>(pred) + static_cast<long long>(nib) * p.delta);
-                const long long e = x[i] - y;
-                cand.push_back({{y, p.s1, nextDelta(p.delta, nib), p.cost + e * e},
-                                static_cast<std::uint8_t>(k),
-                                static_cast<std::uint8_t>(nib & 15)});
+                Candidate cd{advance(p, c, x[i], nib), static_cast<std::uint8_t>(k),
+                             static_cast<std::uint8_t>(nib & 15)};
+                // Insertion into the sorted candidate list: it is short.
+                int j = count++;
+                while (j > 0 && cand[j - 1].state.cost > cd.state.cost) {
+                    cand[j] = cand[j - 1];
+                    --j;
+                }
+                cand[j] = cd;
             }
         }
-        const auto byCost = [](const Candidate &a, const Candidate &b) {
-            return a.state.cost < b.state.cost;
-        };
-        std::sort(cand.begin(), cand.end(), byCost);
-        std::vector<PathState> next;
-        next.reserve(width);
+        int nextCount = 0;
         std::uint8_t *bt = backtrack.data() + static_cast<std::size_t>(i) * width * 2;
-        for (const Candidate &cd : cand) {
+        for (int j = 0; j < count && nextCount < width; ++j) {
             // Two paths that reach the same decoder state have the same
             // future: keep only the cheaper one.
-            const bool dup = std::any_of(next.begin(), next.end(), [&](const PathState &s) {
-                return s.s1 == cd.state.s1 && s.s2 == cd.state.s2 && s.delta == cd.state.delta;
-            });
+            bool dup = false;
+            for (int q = 0; q < nextCount && !dup; ++q)
+                dup = sameDecoderState(next[q], cand[j].state);
             if (dup)
                 continue;
-            bt[next.size() * 2] = cd.parent;
-            bt[next.size() * 2 + 1] = cd.nibble;
-            next.push_back(cd.state);
-            if (static_cast<int>(next.size()) == width)
-                break;
+            bt[nextCount * 2] = cand[j].parent;
+            bt[nextCount * 2 + 1] = cand[j].nibble;
+            next[nextCount++] = cand[j].state;
         }
-        cur.swap(next);
+        std::copy(next, next + nextCount, cur);
+        curCount = nextCount;
     }
     // cur[0] is the cheapest path; follow its parents back.
     std::size_t k = 0;
@@ -326,8 +354,6 @@ void Encoder::encodeBlock(const std::int16_t *frames, int frameCount, std::uint8
     const int n = m_samplesPerBlock;
     frameCount = std::clamp(frameCount, 0, n);
     std::memset(out, 0, static_cast<std::size_t>(m_blockAlign));
-    std::vector<std::uint8_t> backtrack;
-
     for (int c = 0; c < ch; ++c) {
         for (int i = 0; i < n; ++i) {
             const int src = frameCount == 0 ? -1 : std::min(i, frameCount - 1);
@@ -338,7 +364,7 @@ void Encoder::encodeBlock(const std::int16_t *frames, int frameCount, std::uint8
         int bestPred = 0;
         int bestDelta = kMinDelta;
         long long bestErr = std::numeric_limits<long long>::max();
-        for (int p : kSafePredictors) {
+        for (int p = 0; p < static_cast<int>(kStandardCoefficients.size()); ++p) {
             const Coefficient &co = kStandardCoefficients[p];
             // The step size only matters until it has adapted: judge the
             // candidates on the first samples, then the predictor on all.
@@ -346,13 +372,13 @@ void Encoder::encodeBlock(const std::int16_t *frames, int frameCount, std::uint8
             long long probeBest = std::numeric_limits<long long>::max();
             const int probe = std::min(n, kDeltaProbeSamples);
             for (int d : kDeltaCandidates) {
-                const long long e = encodeGreedy(x, probe, co, d, nullptr);
+                const long long e = encodeGreedy(x, probe, co, d, nullptr, probeBest);
                 if (e < probeBest) {
                     probeBest = e;
                     delta = d;
                 }
             }
-            const long long e = encodeGreedy(x, n, co, delta, nullptr);
+            const long long e = encodeGreedy(x, n, co, delta, nullptr, bestErr);
             if (e < bestErr) {
                 bestErr = e;
                 bestPred = p;
@@ -361,9 +387,10 @@ void Encoder::encodeBlock(const std::int16_t *frames, int frameCount, std::uint8
         }
         const Coefficient &co = kStandardCoefficients[bestPred];
         if (m_trellisWidth > 1)
-            encodeTrellis(x, n, co, bestDelta, m_trellisWidth, m_trialNibbles.data(), backtrack);
+            encodeTrellis(x, n, co, bestDelta, m_trellisWidth, m_trialNibbles.data(), m_backtrack);
         else
-            encodeGreedy(x, n, co, bestDelta, m_trialNibbles.data());
+            encodeGreedy(x, n, co, bestDelta, m_trialNibbles.data(),
+                         std::numeric_limits<long long>::max());
 
         out[c] = static_cast<std::uint8_t>(bestPred);
         wr16(out + ch + 2 * c, bestDelta);

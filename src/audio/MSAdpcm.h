@@ -67,9 +67,8 @@ struct StreamFormat {
 // the block cannot hold, no coefficients).
 [[nodiscard]] StreamFormat parseFormat(const TWaveFormatEx *f);
 
-// Decoders disagree on how the prediction is rounded: some shift (floor),
-// some divide (toward zero). Our encoder only produces streams where both
-// give the same samples.
+// Decoders disagree on how the prediction is rounded: some shift (floor, as
+// sox does), some divide (toward zero, as ffmpeg and so the player do).
 enum class Rounding { Floor, TowardZero };
 
 class Decoder
@@ -95,10 +94,10 @@ private:
 };
 
 // Encodes 16-bit interleaved PCM into blocks with the standard coefficients.
-// For each block and channel it tries the predictors whose prediction is a
-// whole multiple of 256 (so that every decoder rounds it alike) and a range
-// of initial step sizes, then searches the nibbles with a small trellis and
-// keeps the choice with the least squared error.
+// For each block and channel it tries every predictor with a range of
+// initial step sizes, then searches the nibbles with a small trellis. Its
+// cost is the squared error as heard through both kinds of decoder (Rounding
+// Floor and TowardZero), so the stream keeps its quality in either.
 class Encoder
 {
 public:
@@ -120,15 +119,16 @@ private:
     int m_channels;
     int m_blockAlign;
     int m_samplesPerBlock;
-    int m_trellisWidth = 4;
+    int m_trellisWidth = 2;
     std::vector<std::int16_t> m_channelBuf;
     std::vector<std::uint8_t> m_nibbles;
     std::vector<std::uint8_t> m_trialNibbles;
+    std::vector<std::uint8_t> m_backtrack;
 };
 
 // Convenience for tests and tools: encodes a whole interleaved signal
 // (padding the last block) and returns the blocks.
 [[nodiscard]] std::vector<std::uint8_t> encode(std::span<const std::int16_t> pcm, int channels,
-                                               int blockAlign, int trellisWidth = 4);
+                                               int blockAlign, int trellisWidth = 2);
 
 } // namespace msadpcm
