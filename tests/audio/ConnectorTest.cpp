@@ -5,6 +5,7 @@
 #include "audio/MSAdpcm.h"
 
 #include "TestUtil.h"
+#include "platform/Messages.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -393,6 +394,44 @@ TEST_F(ConnectorTest, FeedLoopShowsEveryBlockWithoutSpinning)
     c.Stopped();
     EXPECT_EQ(TMMConnector::ActiveCount(), 0);
     EXPECT_EQ(rig.mlvl1->BarValue(), 0);
+}
+
+// A tone that steps from silence to full scale and back, delivered at the
+// pace it was recorded: the meters' values follow it.
+TEST_F(ConnectorTest, MetersFollowAToneThatStepsUpAndDown)
+{
+    Rig rig;
+    TMMConnector &c = rig.connector;
+    rig.start();
+    testutil::pump(10);
+    ASSERT_TRUE(c.Active());
+    const auto silent = adpcmBuffer(0, 0);
+    const auto loud = adpcmBuffer(32000, 16000);
+    std::vector<int> left, right;
+    const auto start = std::chrono::steady_clock::now();
+    const auto period = std::chrono::microseconds(1'000'000LL * 4072 / 44100); // 92.3 ms
+    for (int k = 0; k < 24; ++k) {
+        platform::processMessagesUntil(start + k * period);
+        left.push_back(rig.mlvl1->Value());
+        right.push_back(rig.mlvl2->Value());
+        rig.deliver(k >= 6 && k < 12 ? loud : silent);
+    }
+    // Silence first: nothing lit.
+    for (int k = 0; k <= 6; ++k)
+        EXPECT_EQ(left[k], 0) << k;
+    // Loud: the left meter near full scale, the right one about half.
+    for (int k = 8; k <= 12; ++k) {
+        EXPECT_GE(left[k], 85) << k;
+        EXPECT_GE(right[k], 40) << k;
+        EXPECT_LE(right[k], 60) << k;
+    }
+    // Back to silence: the bars fall (about half a second) and go out.
+    EXPECT_LT(left[15], left[12]);
+    for (int k = 20; k < 24; ++k) {
+        EXPECT_EQ(left[k], 0) << k;
+        EXPECT_EQ(right[k], 0) << k;
+    }
+    c.Stopped();
 }
 
 } // namespace
