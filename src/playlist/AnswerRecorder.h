@@ -6,6 +6,7 @@
 #include <memory>
 
 class QObject;
+class TMMDSPComponent;
 
 // What the runner needs of the wave recorder: the answer file's name, start
 // and stop. The test window owns one, made by the installed factory; the
@@ -23,8 +24,9 @@ public:
     // Does nothing when no recording runs; finalises the file.
     virtual void Stop() = 0;
     [[nodiscard]] virtual bool recording() const = 0;
-    // The component whose output feeds the level meters, or nullptr.
-    [[nodiscard]] virtual QObject *meterSource() { return nullptr; }
+    // The chain member whose output feeds the level meters' connector, or
+    // nullptr when there is none.
+    [[nodiscard]] virtual TMMDSPComponent *meterSource() { return nullptr; }
 };
 
 using AnswerRecorderFactory = std::function<std::unique_ptr<AnswerRecorder>(QObject *owner)>;

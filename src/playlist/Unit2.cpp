@@ -1,5 +1,7 @@
 #include "playlist/Unit2.h"
 
+#include "audio/MMConect.h"
+#include "audio/MMLevel.h"
 #include "media/TDSTrackBar.h"
 #include "media/TFilterGraph.h"
 #include "media/TMediaPlayer.h"
@@ -242,20 +244,25 @@ void TForm2::buildLayout()
         treeview1->setPalette(p);
     }
 
-    // Level meter places, left and right channel.
-    const auto meterPlace = [this](const char *name, int top) {
-        auto *m = named(new QFrame(pnlLeft), name);
-        m->setFrameShape(QFrame::Box);
-        m->setAutoFillBackground(true);
-        QPalette p = m->palette();
-        p.setColor(QPalette::Window, Qt::black);
-        m->setPalette(p);
+    // Level meters, left and right channel of the recorded answer.
+    const auto meter = [this](const char *name, int top, TMMChannel channel) {
+        auto *m = named(new TMMLevel(pnlLeft), name);
         m->setGeometry(38, top, 131, 9);
+        m->setPoint1(50);
+        m->setPoint2(75);
+        m->setBitLength(b16Bit);
+        m->setMode(mStereo);
+        m->setChannel(channel);
+        m->setSamples(99);
+        m->setNumPeaks(2);
+        m->setPeakSpeed(1);
+        m->setDecayMode(dmStepUp);
+        m->setDecay(9);
         m->hide();
         return m;
     };
-    mlvl1 = meterPlace("mlvl1", 344);
-    mlvl2 = meterPlace("mlvl2", 380);
+    mlvl1 = meter("mlvl1", 344, chLeft);
+    mlvl2 = meter("mlvl2", 380, chRight);
 
     pnlPlayerTools = panel(pnlLeft, "pnlPlayerTools");
     btplay = named(new QToolButton(pnlPlayerTools), "btplay");
@@ -288,6 +295,13 @@ void TForm2::buildLayout()
     TrackBar->hide();
 
     WaveRecorder = createAnswerRecorder(this);
+    mcnctrConnector = new TMMConnector(this);
+    mcnctrConnector->setObjectName(QStringLiteral("mcnctrConnector"));
+    TMMConnector::SetEnterIdle(false);
+    if (TMMDSPComponent *source = WaveRecorder->meterSource())
+        mcnctrConnector->SetInput(source);
+    mcnctrConnector->SetLevel1(mlvl1);
+    mcnctrConnector->SetLevel2(mlvl2);
 
     mmoContentMemo = named(new QTextEdit(pnlMain), "mmoContentMemo");
     {

@@ -19,6 +19,8 @@ class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TDSTrackBar;
+class TMMConnector;
+class TMMLevel;
 class TFilterGraph;
 class TMediaPlayer;
 class TVideoWindow;
@@ -105,8 +107,8 @@ public:
     QLabel *Image1 = nullptr;
     QLabel *lblHint = nullptr;
     QLabel *lblUserID = nullptr;
-    QWidget *mlvl1 = nullptr;
-    QWidget *mlvl2 = nullptr;
+    TMMLevel *mlvl1 = nullptr;
+    TMMLevel *mlvl2 = nullptr;
     ui::ClickLabel *Labelprior = nullptr;
     ui::ClickLabel *lblNext = nullptr;
     QLabel *dclabel = nullptr;
@@ -129,6 +131,7 @@ public:
     platform::TTimer *timer2 = nullptr;
     TFilterGraph *fltrgrph1 = nullptr;
     std::unique_ptr<AnswerRecorder> WaveRecorder;
+    TMMConnector *mcnctrConnector = nullptr;
     platform::TFontDialog FontDialog1;
 
 protected:

@@ -1,6 +1,7 @@
 #include "RunnerFixture.h"
 #include "media/TFilterGraph.h"
 #include "media/TMediaPlayer.h"
+#include "audio/MMLevel.h"
 #include "media/TDSTrackBar.h"
 #include "media/TVideoWindow.h"
 #include "platform/Dialogs.h"

@@ -12,6 +12,7 @@
 #include "ui/ClickLabel.h"
 #include "media/TDSTrackBar.h"
 #include "media/TMediaPlayer.h"
+#include "audio/MMLevel.h"
 #include "media/TVideoWindow.h"
 #include <QTreeWidget>
 #include <gtest/gtest.h>
