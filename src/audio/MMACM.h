@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/WaveInDevice.h"
 #include "audio/WaveFormat.h"
 
 #include <cstdint>
@@ -13,15 +14,10 @@
 // A stream handle and its headers belong to one thread at a time (the
 // connector calls them under its buffer lock).
 
-using MMRESULT = std::uint32_t;
 using DWORD = std::uint32_t;
 
-constexpr MMRESULT MMSYSERR_NOERROR = 0;
-constexpr MMRESULT MMSYSERR_ERROR = 1;
-constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
-constexpr MMRESULT MMSYSERR_NOMEM = 7;
+// The shared result codes (MMRESULT, MMSYSERR_*) come from the wave-in table.
 constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
-constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 constexpr MMRESULT ACMERR_NOTPOSSIBLE = 512;
 constexpr MMRESULT ACMERR_BUSY = 513;
 constexpr MMRESULT ACMERR_UNPREPARED = 514;

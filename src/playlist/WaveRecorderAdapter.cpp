@@ -1,26 +1,38 @@
 #include "playlist/AnswerRecorder.h"
 
-#include <stdexcept>
+#include "audio/MMWRec.h"
+#include "audio/MMWave.h"
+#include "audio/MMWavIn.h"
 
-// FIXME(playlist): replaced by the adapter over TMMWaveRecorder once the
-// recorder is merged; until then a recording cannot start.
-std::unique_ptr<AnswerRecorder> makeWaveRecorderAdapter(QObject *)
+namespace {
+
+// The answer recorder of the test window: a TMMWaveRecorder with the
+// layout's settings (MS ADPCM, 44100 Hz stereo from the wave mapper, 20
+// buffers of 4096 bytes, window-message callbacks, no time limit, files
+// overwritten). Its output feeds the meters' connector.
+class WaveRecorderAdapter : public AnswerRecorder
 {
-    class Unavailable : public AnswerRecorder
+public:
+    explicit WaveRecorderAdapter(QObject *owner) : m_recorder(new TMMWaveRecorder(owner))
     {
-    public:
-        void setFileName(const QString &p) override { m_file = p; }
-        QString fileName() const override { return m_file; }
-        void Start() override
-        {
-            if (!m_file.isEmpty())
-                throw std::runtime_error("No wave audio recording device found");
-        }
-        void Stop() override {}
-        bool recording() const override { return false; }
+        m_recorder->setObjectName(QStringLiteral("WaveRecorder"));
+        m_recorder->ApplyAnswerLayout();
+    }
 
-    private:
-        QString m_file;
-    };
-    return std::make_unique<Unavailable>();
+    void setFileName(const QString &windowsPath) override { m_recorder->Wave()->SetFileName(windowsPath); }
+    QString fileName() const override { return m_recorder->Wave()->FileName(); }
+    void Start() override { m_recorder->Start(); }
+    void Stop() override { m_recorder->Stop(); }
+    bool recording() const override { return (m_recorder->State() & wsRecording) != 0; }
+    TMMDSPComponent *meterSource() override { return m_recorder; }
+
+private:
+    TMMWaveRecorder *m_recorder; // owned by the window, like its other components
+};
+
+} // namespace
+
+std::unique_ptr<AnswerRecorder> makeWaveRecorderAdapter(QObject *owner)
+{
+    return std::make_unique<WaveRecorderAdapter>(owner);
 }
