@@ -263,6 +263,10 @@ void TForm2::buildLayout()
     };
     mlvl1 = meter("mlvl1", 344, chLeft);
     mlvl2 = meter("mlvl2", 380, chRight);
+    // The step labels overlap the meters by a few pixels; their text stays
+    // readable above the bars.
+    Labelprior->raise();
+    lblNext->raise();
 
     pnlPlayerTools = panel(pnlLeft, "pnlPlayerTools");
     btplay = named(new QToolButton(pnlPlayerTools), "btplay");
