@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QKeyEvent>
@@ -21,6 +22,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QUrl>
 
 namespace {
@@ -35,6 +37,24 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
     b->setGeometry(geometry);
     return b;
 }
+
+// The desktop theme's icons where it has them; the style's own folder and
+// file pictures otherwise (bare X servers have no icon theme).
+class RecordingIcons : public QFileIconProvider
+{
+public:
+    QIcon icon(const QFileInfo &info) const override
+    {
+        QIcon i = QFileIconProvider::icon(info);
+        if (!i.isNull() && !i.availableSizes().isEmpty())
+            return i;
+        if (info.isDir())
+            return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+        i = QIcon::fromTheme(QStringLiteral("audio-x-wav"), QIcon::fromTheme(QStringLiteral("audio-x-generic")));
+        return i.isNull() ? QApplication::style()->standardIcon(QStyle::SP_FileIcon) : i;
+    }
+    using QFileIconProvider::icon;
+};
 
 } // namespace
 
@@ -76,6 +96,8 @@ TForm3::TForm3(QWidget *parent) : QWidget(parent, Qt::Dialog)
     lst1Model->setNameFilters({QStringLiteral("*.wav")});
     lst1Model->setNameFilterDisables(false);
     lst1Model->setReadOnly(false);
+    static RecordingIcons icons;
+    lst1Model->setIconProvider(&icons);
 
     lst1 = new QListView(this);
     lst1->setObjectName(QStringLiteral("lst1"));
@@ -83,7 +105,7 @@ TForm3::TForm3(QWidget *parent) : QWidget(parent, Qt::Dialog)
     lst1->setModel(lst1Model);
     lst1->setViewMode(QListView::IconMode);
     lst1->setIconSize(QSize(32, 32));
-    lst1->setGridSize(QSize(72, 64));
+    lst1->setGridSize(QSize(92, 72));
     lst1->setResizeMode(QListView::Adjust);
     lst1->setMovement(QListView::Static);
     lst1->setWordWrap(true);

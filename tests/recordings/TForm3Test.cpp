@@ -259,3 +259,23 @@ TEST(TForm3Test, ClosingShowsTheMainWindowAndEnablesItsButton)
     EXPECT_TRUE(button->isEnabled());
     app::Form1 = nullptr;
 }
+
+// With QUENVAR_SCREENSHOT=<file.png> the window is saved as a picture,
+// listing a few recordings (run under Xvfb for the desktop's icons).
+TEST(TForm3Test, ScreenshotOnRequest)
+{
+    const char *out = std::getenv("QUENVAR_SCREENSHOT");
+    if (!out)
+        GTEST_SKIP() << "QUENVAR_SCREENSHOT not set";
+    testutil::TempDataHome home;
+    const fs::path rec = home.driveC() / "recording";
+    fs::create_directories(rec / "第二部分");
+    for (const char *name : {"第一题.wav", "第二题.wav", "第三题.wav", "朗读短文.wav", "角色扮演.wav"})
+        writeFile(rec / name, std::string(44, '\0'));
+    TForm3 form;
+    form.show();
+    ASSERT_TRUE(waitForList(form, {"第一题.wav", "第二题.wav", "第三题.wav", "朗读短文.wav", "角色扮演.wav", "第二部分"}));
+    testutil::pump(300);
+    EXPECT_TRUE(form.grab().save(QString::fromLocal8Bit(out)));
+    form.hide();
+}
