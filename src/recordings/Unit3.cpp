@@ -321,7 +321,7 @@ void TForm3::Button1Click()
     VCLZip1.Recurse = true;
     try {
         VCLZip1.Zip();
-    } catch (const std::exception &) {
+    } catch (...) {
         platform::messageBox(this, QStringLiteral("压缩文件失败"), QStringLiteral("错误"), platform::MsgIcon::Information);
     }
 }

@@ -345,9 +345,10 @@ int TVCLUnZip::UnZip()
         throw EFOpenError(m_zipName, errno);
 
     int count = 0;
-    // The directory may be replaced by a nested operation on another
-    // component only; this one is busy, so the vector stays as it is.
-    for (const TZipHeaderInfo &e : m_entries) {
+    // A copy: handlers run between blocks and may give the component a new
+    // name, which forgets the directory.
+    const std::vector<TZipHeaderInfo> entries = m_entries;
+    for (const TZipHeaderInfo &e : entries) {
         if (!DoAll && !selected(e))
             continue;
         if (extractOne(zip.get(), e, dest))
