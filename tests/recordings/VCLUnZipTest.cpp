@@ -9,6 +9,8 @@
 
 #include <sys/stat.h>
 
+#include <random>
+
 namespace fs = std::filesystem;
 using testutil::readFile;
 using testutil::writeFile;
@@ -394,4 +396,46 @@ TEST(VCLUnZipTest, DestDirLosesItsTrailingSeparator)
     EXPECT_EQ(u.OverwriteMode, Prompt);
     EXPECT_TRUE(u.RetainAttributes);
     EXPECT_EQ(u.IncompleteZipMode, izAssumeMulti);
+}
+
+TEST(VCLUnZipTest, DamagedArchivesGiveErrorsOrSkippedEntriesNeverStrayFiles)
+{
+    testutil::TempDir tmp;
+    const fs::path src = tmp.path() / "src";
+    fs::create_directories(src / "sub");
+    writeFile(src / "a.txt", zipfix::textBytes(1, 3000));
+    writeFile(src / "b.bin", zipfix::randomBytes(2, 700));
+    writeFile(src / "sub" / "c.txt", zipfix::textBytes(3, 900));
+    const fs::path archive = tmp.path() / "good.zip";
+    ASSERT_EQ(testutil::run("cd " + q(src) + " && zip -q -r " + q(archive) + " ."), 0);
+    const std::string good = readFile(archive);
+
+    std::mt19937 rng(1234);
+    const fs::path dest = tmp.path() / "box" / "dest";
+    for (int round = 0; round < 300; ++round) {
+        std::string bad = good;
+        const int flips = 1 + static_cast<int>(rng() % 8);
+        for (int i = 0; i < flips; ++i)
+            bad[rng() % bad.size()] = static_cast<char>(rng() & 0xFF);
+        if (round % 5 == 0)
+            bad.resize(rng() % bad.size());
+        const fs::path damaged = tmp.path() / "box" / "damaged.zip";
+        fs::create_directories(dest);
+        writeFile(damaged, bad);
+        TVCLUnZip u;
+        u.setZipName(qs(damaged));
+        u.setDestDir(qs(dest));
+        u.DoAll = true;
+        u.RecreateDirs = true;
+        u.OverwriteMode = Always;
+        u.IncompleteZipMode = round % 2 ? izAssumeBad : izAssumeMulti;
+        try {
+            u.UnZip();
+        } catch (const EZipError &) {
+        }
+        for (const auto &de : fs::directory_iterator(tmp.path() / "box"))
+            EXPECT_TRUE(de.path() == dest || de.path() == damaged) << de.path();
+        fs::remove_all(tmp.path() / "box");
+    }
+    testutil::clearShown();
 }
