@@ -29,7 +29,10 @@ namespace {
 
 std::string q(const fs::path &p)
 {
-    return "'" + p.string() + "'";
+    std::string s(1, '\'');
+    s += p.string();
+    s += '\'';
+    return s;
 }
 
 int sh(const std::string &cmd)

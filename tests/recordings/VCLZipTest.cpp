@@ -1,5 +1,6 @@
 #include "TestUtil.h"
 #include "ZipFixtures.h"
+#include "platform/Messages.h"
 #include "recordings/VCLZip.h"
 #include "recordings/ZipSupport.h"
 
@@ -341,6 +342,10 @@ TEST(VCLZipTest, ASecondOperationOnABusyComponentIsRefused)
     zip.setZipName(qs(tmp.path() / "b.zip"));
     zip.FilesList.append(qs(tmp.path() / "src" / "*.*"));
     bool refused = false;
+    // Control returns to the event loop while the component works.
+    QObject context;
+    bool ranWhileBusy = false;
+    platform::postMessage(&context, [&] { ranWhileBusy = zip.Busy(); });
     zip.OnZipComplete = [&](TVCLZip &self, int) {
         self.FilesList.append(qs(tmp.path() / "src" / "*.*"));
         try {
@@ -352,6 +357,7 @@ TEST(VCLZipTest, ASecondOperationOnABusyComponentIsRefused)
     };
     EXPECT_EQ(zip.Zip(), 1);
     EXPECT_TRUE(refused);
+    EXPECT_TRUE(ranWhileBusy);
     EXPECT_FALSE(zip.Busy());
 }
 
