@@ -18,7 +18,7 @@ int CreditTop = 0;
 const QString Taboutus::kMailCaption = QStringLiteral("Mailto: support@tolvane.example");
 const QString Taboutus::kSupportCaption = QStringLiteral("技术支持:（QQ）800 168 2021");
 const QString Taboutus::kTitleCredit = QStringLiteral("TolvaneV2.1");
-const QString Taboutus::kCopyrightCredit = QStringLiteral("版权所有 © 2026 Tolvane");
+const QString Taboutus::kCopyrightCredit = QStringLiteral("© 2026 版权所有");
 const QString Taboutus::kMakerCredit = QStringLiteral("Tolvane 听说训练开发组 出品");
 
 namespace {
@@ -72,6 +72,7 @@ Taboutus::Taboutus(QWidget *parent) : QWidget(parent, Qt::Dialog)
     RzLabel1 = new QLabel(QStringLiteral("电子邮箱:"), this);
     RzLabel1->setObjectName(QStringLiteral("RzLabel1"));
     RzLabel1->move(56, 208);
+    RzLabel1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     RzLabel1->adjustSize();
 
     RzURLLabel1 = new LinkLabel(kMailCaption, this);
@@ -81,12 +82,16 @@ Taboutus::Taboutus(QWidget *parent) : QWidget(parent, Qt::Dialog)
     linkFont.setUnderline(true);
     RzURLLabel1->setFont(linkFont);
     RzURLLabel1->move(112, 208);
+    RzURLLabel1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     RzURLLabel1->adjustSize();
     RzURLLabel1->OnClick = [this] { RzURLLabel1Click(); };
 
     RzLabel2 = new QLabel(kSupportCaption, this);
     RzLabel2->setObjectName(QStringLiteral("RzLabel2"));
     RzLabel2->move(56, 232);
+    // Label text starts at the label's top, as on the original layout; the
+    // last line sits close to the window's bottom edge.
+    RzLabel2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     RzLabel2->adjustSize();
 
     tmr1 = new platform::TTimer(this, 50, true);
