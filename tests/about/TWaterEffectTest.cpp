@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <stdexcept>
 #include <vector>
@@ -354,4 +356,24 @@ TEST(TWaterEffectTest, SingleRowAndSingleColumnSurfacesStepAndDraw)
         w.Render(source, target);
         EXPECT_EQ(target.size(), QSize(cw, ch));
     }
+}
+
+TEST(TWaterEffectTest, HeightsStayBoundedUnderEndlessStirring)
+{
+    // Far more than a user or the random drops can add: a full-height drop
+    // every step and ten pointer blobs on one cell. The damping must keep
+    // the heights far from the 32-bit range.
+    TWaterEffect w;
+    w.SetSize(40, 30);
+    int worst = 0;
+    for (int step = 0; step < 5000; ++step) {
+        w.Blob(-1, -1, 1, 549);
+        for (int i = 0; i < 10; ++i)
+            w.Blob(step % 40, (step / 40) % 30, 1, 100);
+        w.CalcWater();
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x)
+                worst = std::max(worst, std::abs(w.height(x, y)));
+    }
+    EXPECT_LT(worst, 100000);
 }
