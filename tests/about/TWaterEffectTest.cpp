@@ -88,14 +88,6 @@ const uchar *pixel(const QImage &img, int x, int y)
 
 } // namespace
 
-TEST(TWaterEffectTest, NewSurfaceIsEmptyWithDamping20)
-{
-    TWaterEffect w;
-    EXPECT_EQ(w.Width(), 0);
-    EXPECT_EQ(w.Height(), 0);
-    EXPECT_EQ(w.Damping(), 20);
-}
-
 TEST(TWaterEffectTest, FiveByFiveBlobSpreadsAsWorkedOut)
 {
     TWaterEffect w;
