@@ -61,16 +61,16 @@ void drawComputer(QPainter &p)
 
     // Headset resting beside the keyboard.
     p.setPen(QPen(QColor(50, 60, 80), 9, Qt::SolidLine, Qt::RoundCap));
-    p.drawArc(QRectF(480, 470, 110, 110), 20 * 16, 140 * 16);
+    p.drawArc(QRectF(462, 482, 92, 92), 20 * 16, 140 * 16);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(230, 120, 50));
-    p.drawEllipse(QRectF(470, 510, 28, 40));
-    p.drawEllipse(QRectF(572, 510, 28, 40));
+    p.drawEllipse(QRectF(454, 514, 24, 36));
+    p.drawEllipse(QRectF(538, 514, 24, 36));
     p.setPen(QPen(QColor(50, 60, 80), 4, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(484, 548), QPointF(520, 575));
+    p.drawLine(QPointF(466, 548), QPointF(496, 572));
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(50, 60, 80));
-    p.drawEllipse(QRectF(515, 569, 12, 12));
+    p.drawEllipse(QRectF(491, 566, 11, 11));
 }
 
 QImage drawTrayIcon(bool lit)
