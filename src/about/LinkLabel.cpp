@@ -33,6 +33,17 @@ void LinkLabel::applyColour()
     setPalette(pal);
 }
 
+void LinkLabel::mousePressEvent(QMouseEvent *event)
+{
+    // A plain label ignores presses, which hands the press (and with it the
+    // release) to the window underneath; the label must keep it to see the
+    // click.
+    if (event->button() == Qt::LeftButton)
+        event->accept();
+    else
+        QLabel::mousePressEvent(event);
+}
+
 void LinkLabel::mouseReleaseEvent(QMouseEvent *event)
 {
     QLabel::mouseReleaseEvent(event);

@@ -22,6 +22,7 @@ public:
     static const QColor kVisitedColour;
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:

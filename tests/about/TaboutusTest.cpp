@@ -189,7 +189,10 @@ TEST(TaboutusTest, MailLinkOpensAndTurnsPurpleOnlyWhenAccepted)
                       Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QMouseEvent release(QEvent::MouseButtonRelease, at, about.RzURLLabel1->mapToGlobal(at),
                         Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    press.setAccepted(false);
     QApplication::sendEvent(about.RzURLLabel1, &press);
+    // Only a label that keeps the press receives the release.
+    EXPECT_TRUE(press.isAccepted());
     QApplication::sendEvent(about.RzURLLabel1, &release);
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_TRUE(about.RzURLLabel1->visited());
