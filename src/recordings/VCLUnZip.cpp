@@ -151,6 +151,9 @@ void TVCLUnZip::readDirectoryNoWait()
     FilePtr f(std::fopen(path.c_str(), "rb"));
     if (!f)
         throw EFOpenError(m_zipName, errno);
+    struct stat st {};
+    if (::fstat(::fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))
+        throw EFOpenError(m_zipName, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     readDirectory(f.get(), m_zipName);
 }
 

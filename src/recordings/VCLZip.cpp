@@ -493,6 +493,10 @@ int TVCLZip::Zip()
 
     struct stat ast {};
     const bool update = ::stat(archive.c_str(), &ast) == 0;
+    // Only a plain file is updated: renaming over a folder or a device
+    // would destroy something that is no archive.
+    if (update && !S_ISREG(ast.st_mode))
+        throw EFCreateError(ZipName(), S_ISDIR(ast.st_mode) ? EISDIR : EINVAL);
     std::vector<TZipHeaderInfo> old;
     std::string comment;
     FilePtr in;

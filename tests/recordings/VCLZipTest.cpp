@@ -268,6 +268,18 @@ TEST(VCLZipTest, FailedUpdateLeavesTheOldFileAndNoTemporaryBehind)
     EXPECT_EQ(readFile(target), "this is not an archive at all");
     EXPECT_TRUE(fs::is_empty(temp));
 
+    // A folder or a device is never taken for an archive to update.
+    for (const fs::path &odd : {tmp.path() / "src", fs::path("/dev/null")}) {
+        zip.setZipName(qs(odd));
+        zip.FilesList.append(qs(src / "*.*"));
+        EXPECT_THROW(zip.Zip(), EFCreateError) << odd;
+        TVCLUnZip reader;
+        reader.setZipName(qs(odd));
+        EXPECT_THROW(reader.ReadZip(), EFOpenError) << odd;
+    }
+    EXPECT_TRUE(fs::is_directory(tmp.path() / "src"));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
     // A target that cannot be created reports and leaves nothing.
     zip.setZipName(qs(tmp.path() / "missing" / "x.zip"));
     zip.FilesList.append(qs(src / "*.*"));
