@@ -388,3 +388,38 @@ TEST(VCLZipTest, WildcardsFollowTheFileSearchRules)
     EXPECT_FALSE(wildcardMatch("*a*b*c*d", QString(2000, u'a') + "bc"));
     EXPECT_TRUE(wildcardMatch("录音*.wav", "录音1.wav"));
 }
+
+TEST(VCLZipTest, UpdateWithTheTemporaryFileOnAnotherFileSystemCopiesItIntoPlace)
+{
+    testutil::TempDir tmp;
+    char shmTemplate[] = "/dev/shm/quenvar-zip-XXXXXX";
+    if (!fs::is_directory("/dev/shm") || !::mkdtemp(shmTemplate))
+        GTEST_SKIP() << "no /dev/shm";
+    const fs::path shm = shmTemplate;
+    struct stat a {}, b {};
+    ::stat(shm.c_str(), &a);
+    ::stat(tmp.path().c_str(), &b);
+    if (a.st_dev == b.st_dev) {
+        fs::remove_all(shm);
+        GTEST_SKIP() << "/dev/shm is on the same file system";
+    }
+    const fs::path src = tmp.path() / "src";
+    fs::create_directories(src);
+    writeFile(src / "1.wav", "first");
+    const fs::path archive = tmp.path() / "x.zip";
+    ASSERT_EQ(zipFolder(src, archive), 1);
+    writeFile(src / "2.wav", "second");
+    TVCLZip zip;
+    zip.TempPath = qs(shm);
+    zip.setZipName(qs(archive));
+    zip.FilesList.append(qs(src / "*.*"));
+    EXPECT_EQ(zip.Zip(), 1);
+    EXPECT_TRUE(fs::is_empty(shm));
+    for (const auto &de : fs::directory_iterator(tmp.path()))
+        EXPECT_TRUE(de.path() == src || de.path() == archive) << de.path();
+    testutil::TempDir out;
+    ASSERT_EQ(testutil::run("unzip -q " + q(archive) + " -d " + q(out.path())), 0);
+    EXPECT_EQ(readFile(out.path() / "1.wav"), "first");
+    EXPECT_EQ(readFile(out.path() / "2.wav"), "second");
+    fs::remove_all(shm);
+}
