@@ -100,6 +100,7 @@ TVCLUnZip::BusyScope::BusyScope(TVCLUnZip &owner) : m_owner(owner)
     if (m_owner.m_busy)
         throw EZipBusy();
     m_owner.m_busy = true;
+    m_owner.m_cancel = false;
 }
 
 TVCLUnZip::BusyScope::~BusyScope()
@@ -131,6 +132,16 @@ void TVCLUnZip::processMessages()
 {
     if (DoProcessMessages)
         platform::ProcessMessages();
+    if (m_cancel && m_busy) {
+        m_cancel = false;
+        throw EUserCanceled();
+    }
+}
+
+void TVCLUnZip::CancelOperation()
+{
+    if (m_busy)
+        m_cancel = true;
 }
 
 fs::path TVCLUnZip::zipHostPath() const
@@ -446,14 +457,23 @@ bool TVCLUnZip::extractOne(std::FILE *zip, const TZipHeaderInfo &e, const fs::pa
         out.reset();
         ::unlink(target.c_str());
     };
-
-    std::uint64_t offset = 0;
     try {
-        offset = dataOffset(zip, e);
+        return extractData(zip, e, target, out);
     } catch (...) {
+        // Cancelled or failed half way: no partial file stays behind.
         discard();
         throw;
     }
+}
+
+bool TVCLUnZip::extractData(std::FILE *zip, const TZipHeaderInfo &e, const fs::path &target, FilePtr &out)
+{
+    const auto discard = [&] {
+        out.reset();
+        ::unlink(target.c_str());
+    };
+
+    const std::uint64_t offset = dataOffset(zip, e);
     if (fseeko(zip, static_cast<off_t>(offset), SEEK_SET) != 0) {
         discard();
         throw EFatalUnzipError();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "recordings/ZipSupport.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -141,6 +144,10 @@ public:
     [[nodiscard]] const TZipHeaderInfo &Entry(int index) const { return m_entries.at(static_cast<std::size_t>(index)); }
     [[nodiscard]] const std::string &ZipComment() const { return m_end.comment; }
     [[nodiscard]] bool Busy() const { return m_busy; }
+    // Asks the running operation to stop at its next block; it then raises
+    // EUserCanceled (an interrupted Zip removes its output, an interrupted
+    // entry leaves no file). For handlers that run between blocks.
+    void CancelOperation();
 
 protected:
     class BusyScope
@@ -168,6 +175,7 @@ protected:
     TEndCentral m_end;
     bool m_directoryRead = false;
     bool m_busy = false;
+    bool m_cancel = false;
 
 private:
     void readDirectoryNoWait();
@@ -175,6 +183,8 @@ private:
     void fillNames(TZipHeaderInfo &e) const;
     [[nodiscard]] bool selected(const TZipHeaderInfo &e) const;
     [[nodiscard]] bool extractOne(std::FILE *zip, const TZipHeaderInfo &e, const std::filesystem::path &dest);
+    [[nodiscard]] bool extractData(std::FILE *zip, const TZipHeaderInfo &e, const std::filesystem::path &target,
+                                   zipsupport::FilePtr &out);
     [[nodiscard]] bool mayOverwrite(const std::filesystem::path &target, const TZipHeaderInfo &e);
 
     QString m_zipName;

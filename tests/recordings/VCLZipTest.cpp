@@ -423,3 +423,46 @@ TEST(VCLZipTest, UpdateWithTheTemporaryFileOnAnotherFileSystemCopiesItIntoPlace)
     EXPECT_EQ(readFile(out.path() / "2.wav"), "second");
     fs::remove_all(shm);
 }
+
+TEST(VCLZipTest, CancellingStopsWithUserAbortedAndLeavesNoPartialOutput)
+{
+    testutil::TempDir tmp;
+    const fs::path src = tmp.path() / "src";
+    fs::create_directories(src);
+    writeFile(src / "big.txt", zipfix::textBytes(7, 3'000'000));
+    writeFile(src / "small.txt", "small");
+    const fs::path archive = tmp.path() / "c.zip";
+    QObject context;
+
+    TVCLZip zip;
+    zip.setZipName(qs(archive));
+    zip.FilesList.append(qs(src / "*.*"));
+    // Cancel once the archive is being written.
+    std::function<void()> cancelWhenWriting = [&] {
+        if (fs::exists(archive))
+            zip.CancelOperation();
+        else
+            platform::postMessage(&context, cancelWhenWriting);
+    };
+    platform::postMessage(&context, cancelWhenWriting);
+    try {
+        zip.Zip();
+        FAIL() << "not cancelled";
+    } catch (const EUserCanceled &e) {
+        EXPECT_STREQ(e.what(), "User Aborted Operation");
+    }
+    EXPECT_FALSE(fs::exists(archive));
+    EXPECT_FALSE(zip.Busy());
+
+    zip.FilesList.append(qs(src / "*.*"));
+    ASSERT_EQ(zip.Zip(), 2);
+    TVCLUnZip unzip;
+    unzip.setZipName(qs(archive));
+    unzip.setDestDir(qs(tmp.path() / "out"));
+    unzip.DoAll = true;
+    platform::postMessage(&context, [&] { unzip.CancelOperation(); });
+    EXPECT_THROW(unzip.UnZip(), EUserCanceled);
+    EXPECT_TRUE(fs::is_empty(tmp.path() / "out"));
+    // The next operation runs normally.
+    EXPECT_EQ(unzip.UnZip(), 2);
+}
