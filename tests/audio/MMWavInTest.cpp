@@ -12,6 +12,9 @@
 #include <atomic>
 #include <thread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 // Counts what reaches the end of the chain.
@@ -377,6 +380,10 @@ TEST_F(MMWavInTest, ThreadModeHandsBuffersOverOnItsWorker)
     w.SetOutput(&sink);
     w.SetCallBackMode(cmThread);
     w.SetBufferSize(512);
+    // Priorities become nice values; lowering is always allowed.
+    w.SetPriority(tpLowest);
+    std::atomic<int> niceSeen{-100};
+    sink.onBuffer = [&](PWaveHdr) { niceSeen = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())); };
     w.Start();
     EXPECT_EQ(DSPThreadCount(), 1u);
     // The device's own thread reports the buffers.
@@ -391,6 +398,7 @@ TEST_F(MMWavInTest, ThreadModeHandsBuffersOverOnItsWorker)
     for (QThread *t : sink.threads)
         EXPECT_NE(t, QCoreApplication::instance()->thread());
     EXPECT_EQ(DSPThreadCount(), 0u);
+    EXPECT_EQ(niceSeen.load(), 10);
 }
 
 TEST_F(MMWavInTest, BufferBlocksAreKeptAcrossOpens)
