@@ -389,7 +389,7 @@ TEST_F(MMWavInTest, ThreadModeHandsBuffersOverOnItsWorker)
     // The device's own thread reports the buffers.
     std::thread device([&] { dev.deliverBuffers(6); });
     device.join();
-    for (int i = 0; i < 500 && w.TotalBytes() < 3072; ++i)
+    for (int i = 0; i < 5000 && w.TotalBytes() < 3072; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     w.Stop();
     w.Close();
