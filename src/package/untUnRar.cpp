@@ -479,6 +479,9 @@ int processFile(Reader &r, int operation, const char *destPath, const char *dest
             relative = *safe;
             target = base / relative;
         }
+        // The destination itself is the caller's and is made when missing.
+        std::error_code made;
+        fs::create_directories(base, made);
         if (!makeParents(base, relative))
             return ERAR_ECREATE;
     }
@@ -514,7 +517,7 @@ int processFile(Reader &r, int operation, const char *destPath, const char *dest
             return ERAR_ECREATE;
         const fs::path source = base / *other;
         // The source must be a plain file reached without passing a link.
-        if (!makeParents(base, *other / "x") || !fs::is_regular_file(fs::symlink_status(source, ec)) || !clearTarget(target))
+        if (!makeParents(base, *other) || !fs::is_regular_file(fs::symlink_status(source, ec)) || !clearTarget(target))
             return ERAR_ECREATE;
         fs::create_hard_link(source, target, ec);
         if (ec && !fs::copy_file(source, target, ec))
