@@ -374,8 +374,10 @@ void TDFUnRar::Extract()
     if (CanProgress)
         CountFiles();
     g_current = this;
-    if (!openArchive(m_mode == DFRAR_LIST ? unrar::RAR_OM_LIST : unrar::RAR_OM_EXTRACT))
+    if (!openArchive(m_mode == DFRAR_LIST ? unrar::RAR_OM_LIST : unrar::RAR_OM_EXTRACT)) {
+        g_current = nullptr;
         return;
+    }
     const unrar::Binding &b = unrar::binding();
     try {
         if (!StopProcessing && !m_handle) {
