@@ -227,6 +227,14 @@ int readHeader(Reader &r)
             ++r.nextBlock;
         if (r.nextBlock < r.scan.files.size())
             r.block = &r.scan.files[r.nextBlock++];
+        // Should libarchive ever pass over a block, the walk and the entries
+        // fall out of step; a block that disagrees on the size is not used,
+        // so a good file is never failed on another file's CRC.
+        if (r.block && archive_entry_size_is_set(r.entry)
+            && r.block->unpSize != std::uint64_t(archive_entry_size(r.entry))
+            && archive_entry_filetype(r.entry) == AE_IFREG && !archive_entry_symlink(r.entry)
+            && !archive_entry_hardlink(r.entry))
+            r.block = nullptr;
     }
     r.name = utf8Name(archive_entry_pathname(r.entry));
     if (r.name.empty()) {

@@ -287,3 +287,32 @@ TEST(ArchivePathTest, RefusesEveryWayOutOfTheFolder)
     for (const char *bad : {"../t", "/etc", "c:\\t", "a/../../t", ""})
         EXPECT_FALSE(package::linkStaysInside("d/link", bad)) << bad;
 }
+
+TEST(UnRarBindingTest, MangledArchivesNeverCrashHangOrWriteOutside)
+{
+    testutil::TempDir dir;
+    const fs::path dest = dir.path() / "tank";
+    std::vector<std::string> originals;
+    for (const char *name : {"rar4_stored.rar", "rar4_normal.rar", "rar5_normal.rar", "rar4_unicode.rar"})
+        originals.push_back(testutil::readFile(pkgtest::rarSample(name)));
+    std::uint32_t x = 2024;
+    const auto next = [&x] {
+        x = x * 1664525u + 1013904223u;
+        return x >> 8;
+    };
+    for (int round = 0; round < 120; ++round) {
+        std::string bytes = originals[std::size_t(round) % originals.size()];
+        const int flips = 1 + int(next() % 6);
+        for (int i = 0; i < flips; ++i)
+            bytes[next() % bytes.size()] = char(next());
+        if (round % 5 == 0)
+            bytes.resize(next() % bytes.size());
+        testutil::writeFile(dir.path() / "m.rar", bytes);
+        const Outcome o = extract(dir.path() / "m.rar", dest);
+        ASSERT_FALSE(o.events.empty());
+        EXPECT_EQ(o.events.back(), "after") << "round " << round;
+    }
+    // Everything written stayed below the destination.
+    for (const auto &e : fs::directory_iterator(dir.path()))
+        EXPECT_TRUE(e.path() == dest || e.path() == dir.path() / "m.rar") << e.path();
+}
