@@ -211,9 +211,10 @@ TEST(InstallTest, PackedFolderOfChineseNamesRoundTripsByteForByte)
     testutil::writeFile(src / "听力" / "第一部分" / "录音 1.mp3", std::string(100000, '\x7f') + "end");
     testutil::writeFile(src / "听力" / "说明.txt", "请听录音");
     testutil::writeFile(src / "empty.txt", "");
-    const fs::path rar = scratch.path() / "p.rar";
-    package::packFolder(src, rar);
-    testutil::writeFile(scratch.path() / "p.qvtp", pkgtest::package(testutil::readFile(rar)));
+    // Packed by the authoring tool as a teacher would.
+    ASSERT_EQ(testutil::run(std::string(QVTP_EXE) + " pack '" + src.string() + "' '"
+                            + (scratch.path() / "p.qvtp").string() + "' >/dev/null 2>&1"),
+              0);
     w.install(scratch.path() / "p.qvtp");
     EXPECT_TRUE(testutil::shownErrors().empty());
     auto installed = pkgtest::treeOf(w.tank());
@@ -222,8 +223,16 @@ TEST(InstallTest, PackedFolderOfChineseNamesRoundTripsByteForByte)
     EXPECT_TRUE(fs::is_directory(w.tank() / "空文件夹"));
 
     // bsdtar reads what was packed, with the same names.
+    const fs::path rar = scratch.path() / "p.rar";
+    fs::copy_file(w.tank() / "temp.rar", rar);
     std::string listing;
     ASSERT_EQ(testutil::run("LC_ALL=C.UTF-8 bsdtar -tf '" + rar.string() + "'", &listing), 0);
     for (const char *name : {"information.xml", "听力/第一部分/录音 1.mp3", "听力/说明.txt", "empty.txt", "空文件夹"})
         EXPECT_NE(listing.find(name), std::string::npos) << name << "\n" << listing;
+    // And extracts the same bytes.
+    fs::create_directories(scratch.path() / "bsdtar");
+    ASSERT_EQ(testutil::run("LC_ALL=C.UTF-8 bsdtar -xf '" + rar.string() + "' -C '" + (scratch.path() / "bsdtar").string()
+                            + "'"),
+              0);
+    EXPECT_EQ(pkgtest::treeOf(scratch.path() / "bsdtar"), pkgtest::treeOf(src));
 }
