@@ -178,10 +178,9 @@ void TDFUnRar::rethrowPending()
 
 bool TDFUnRar::openArchive(unsigned openMode)
 {
-    static thread_local QByteArray arcName;
-    arcName = FileName.toUtf8();
+    m_arcName = FileName.toUtf8();
     m_open = unrar::RAROpenArchiveData{};
-    m_open.ArcName = arcName.constData();
+    m_open.ArcName = m_arcName.constData();
     m_open.OpenMode = openMode;
     m_open.OpenResult = 0;
     m_open.CmtBuf = m_commentBuffer.get();
@@ -279,10 +278,10 @@ int TDFUnRar::processCurrentFile()
     // An entry that would land outside the destination folder is passed
     // over and reported, whatever the override policy.
     if (operation == unrar::RAR_EXTRACT) {
-        const bool unsafeName = !package::safeRelativePath(storedName.toStdString());
-        const bool unsafeLink = m_header->RedirType == unrar::REDIR_SYMLINK && !unsafeName
-                                && !package::linkStaysInside(*package::safeRelativePath(storedName.toStdString()),
-                                                             m_header->RedirName);
+        const auto relative = package::safeRelativePath(storedName.toStdString());
+        const bool unsafeName = !relative;
+        const bool unsafeLink = m_header->RedirType == unrar::REDIR_SYMLINK && relative
+                                && !package::linkStaysInside(*relative, m_header->RedirName);
         const bool unsafeHard = m_header->RedirType == unrar::REDIR_HARDLINK
                                 && !package::safeRelativePath(m_header->RedirName);
         if (unsafeName || unsafeLink || unsafeHard) {

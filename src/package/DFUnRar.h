@@ -118,6 +118,7 @@ private:
     TDFRarMode m_mode = DFRAR_EXTRACT;
     int m_operation = unrar::RAR_EXTRACT;
     unrar::HANDLE m_handle = nullptr;
+    QByteArray m_arcName; // the open record points into it
     unrar::RAROpenArchiveData m_open;
     std::unique_ptr<char[]> m_commentBuffer;
     std::unique_ptr<unrar::RARHeaderDataEx> m_header;

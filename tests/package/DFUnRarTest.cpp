@@ -299,3 +299,34 @@ TEST(DFUnRarTest, AHandlerErrorInsideTheLibraryStillClosesTheArchive)
     ASSERT_FALSE(statuses.empty());
     EXPECT_EQ(statuses.back(), RAR_AFTERCLOSE);
 }
+
+TEST(DFUnRarTest, ListModeTestsEveryFileAndWritesNothing)
+{
+    testutil::TempDir dir;
+    const fs::path bad = dir.path() / "bad.rar";
+    {
+        package::Rar4Writer w(bad);
+        w.addData("fine.txt", "fine", 0);
+        w.addRaw("broken.txt", "mismatch", 0xDEADBEEF);
+        w.finish();
+    }
+    for (const fs::path &archive : {pkgtest::rarSample("rar4_stored.rar"), bad}) {
+        TDFUnRar c;
+        c.setMode(DFRAR_LIST);
+        c.FileName = QString::fromStdString(archive.string());
+        c.Directory = QString::fromStdString((dir.path() / "out").string());
+        unsigned files = 0;
+        std::vector<int> errors;
+        c.OnProgress = [&](TDFUnRar *, unsigned n, unsigned, unsigned, unsigned) { files = n; };
+        c.OnError = [&](TDFUnRar *, const QString &, int id) { errors.push_back(id); };
+        c.Extract();
+        EXPECT_FALSE(fs::exists(dir.path() / "out"));
+        if (archive == bad) {
+            EXPECT_EQ(files, 2u);
+            EXPECT_EQ(errors, std::vector<int>{12});
+        } else {
+            EXPECT_EQ(files, 5u);
+            EXPECT_TRUE(errors.empty());
+        }
+    }
+}
