@@ -6,6 +6,11 @@
 #include "package/DFUnRar.h"
 #include "package/Rar4Writer.h"
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -329,4 +334,66 @@ TEST(DFUnRarTest, ListModeTestsEveryFileAndWritesNothing)
             EXPECT_TRUE(errors.empty());
         }
     }
+}
+
+TEST(DFUnRarTest, RealPromptsAreSmallModalDialogs)
+{
+    testutil::TempDir dir;
+    const fs::path rar = threeFiles(dir.path());
+    TDFUnRar c;
+    c.PromptForPass = true;
+    c.PromptForVolumn = true;
+    struct Seen {
+        QString title;
+        int maxLength = 0;
+        QLineEdit::EchoMode echo = QLineEdit::Normal;
+        QString initial;
+        QStringList buttons;
+    } seen;
+    // Looks at the dialog once it is up, types, and presses a button.
+    const auto answerWith = [&seen](const QString &typed, const QString &button) {
+        QTimer::singleShot(0, [&seen, typed, button] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            ASSERT_NE(dialog, nullptr);
+            seen.title = dialog->windowTitle();
+            auto *edit = dialog->findChild<QLineEdit *>();
+            if (!edit) {
+                ADD_FAILURE() << "no edit box";
+                dialog->close(); // never leave the test waiting on the dialog
+                return;
+            }
+            seen.maxLength = edit->maxLength();
+            seen.echo = edit->echoMode();
+            seen.initial = edit->text();
+            seen.buttons.clear();
+            QPushButton *press = nullptr;
+            for (QPushButton *b : dialog->findChildren<QPushButton *>()) {
+                seen.buttons << b->text() + (b->isDefault() ? QStringLiteral("*") : QString());
+                if (b->text() == button)
+                    press = b;
+            }
+            edit->setText(typed);
+            if (!press) {
+                ADD_FAILURE() << "no button " << button.toStdString();
+                dialog->close();
+                return;
+            }
+            press->click();
+        });
+    };
+    std::string written;
+    answerWith(QStringLiteral("abc"), QStringLiteral("Annuler"));
+    EXPECT_EQ(callThroughComponent(c, rar, unrar::UCM_NEEDPASSWORD, "", 64, 64, &written), 0);
+    EXPECT_EQ(seen.title, QStringLiteral("Mot de passe : ..."));
+    EXPECT_EQ(seen.maxLength, 120);
+    EXPECT_EQ(seen.echo, QLineEdit::Password);
+    EXPECT_EQ(seen.buttons, (QStringList{QStringLiteral("Ok*"), QStringLiteral("Annuler")}));
+    EXPECT_EQ(written, "abc"); // even after "Annuler"
+
+    answerWith(QStringLiteral("/mnt/vol2.rar"), QStringLiteral("Ok"));
+    EXPECT_EQ(callThroughComponent(c, rar, unrar::UCM_CHANGEVOLUME, "x", 1024, 0, &written), 0);
+    EXPECT_EQ(seen.title, QStringLiteral("Archive suivante : ..."));
+    EXPECT_EQ(seen.echo, QLineEdit::Normal);
+    EXPECT_EQ(seen.initial, QString::fromStdString(rar.string()));
+    EXPECT_EQ(written, "/mnt/vol2.rar");
 }
