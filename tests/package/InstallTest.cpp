@@ -236,3 +236,16 @@ TEST(InstallTest, PackedFolderOfChineseNamesRoundTripsByteForByte)
               0);
     EXPECT_EQ(pkgtest::treeOf(scratch.path() / "bsdtar"), pkgtest::treeOf(src));
 }
+
+TEST(InstallTest, SizeZeroWritesAnEmptyArchiveThatOpensNothing)
+{
+    Windows w;
+    testutil::TempDir scratch;
+    testutil::writeFile(scratch.path() / "zero.qvtp", std::string(8, '\0') + "whatever follows");
+    w.install(scratch.path() / "zero.qvtp");
+    EXPECT_TRUE(testutil::shownErrors().empty());
+    ASSERT_TRUE(fs::exists(w.tank() / "temp.rar"));
+    EXPECT_EQ(fs::file_size(w.tank() / "temp.rar"), 0u);
+    EXPECT_EQ(w.timeline, (std::vector<std::string>{"status 1 F1", "status 0 F1", "status 2 F1"}));
+    EXPECT_TRUE(w.modesEnabled());
+}
