@@ -173,12 +173,17 @@ void UnwrapPackage(std::istream &Source, std::string &Destination)
 void installPackage(const QString &packageFile, const QString &archivePath)
 {
     const QString packageFull = QFileInfo(packageFile).absoluteFilePath();
-    Fd package(::open(QFile::encodeName(packageFull).constData(), O_RDONLY | O_CLOEXEC));
+    // Opened without blocking: a FIFO named like a package must not hang
+    // the installation. Only plain files are packages.
+    Fd package(::open(QFile::encodeName(packageFull).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (package.get() < 0)
         throw EPackageError(fileMessage("Cannot open file", packageFull, errno));
     struct stat st {};
-    if (::fstat(package.get(), &st) != 0 || S_ISDIR(st.st_mode))
-        throw EPackageError(fileMessage("Cannot open file", packageFull, S_ISDIR(st.st_mode) ? EISDIR : errno));
+    if (::fstat(package.get(), &st) != 0)
+        throw EPackageError(fileMessage("Cannot open file", packageFull, errno));
+    if (!S_ISREG(st.st_mode))
+        throw EPackageError(fileMessage("Cannot open file", packageFull, S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+    ::fcntl(package.get(), F_SETFL, ::fcntl(package.get(), F_GETFL) & ~O_NONBLOCK);
 
     const fs::path target = platform::hostPath(archivePath);
     const QString targetText = QFileInfo(QString::fromStdString(target.string())).absoluteFilePath();

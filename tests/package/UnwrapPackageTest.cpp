@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using package::EPackageError;
@@ -147,6 +148,17 @@ TEST(InstallPackageTest, FileErrorsNameThePathAndTheSystemReason)
     } catch (const EPackageError &e) {
         EXPECT_EQ(std::string(e.what()),
                   "Cannot create file \"" + missingTank.toStdString() + "\". No such file or directory");
+    }
+    // Folders and FIFOs are not packages; a FIFO must not block the open.
+    const fs::path fifo = dir.path() / "fifo.qvtp";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto &[path, reason] : {std::pair{dir.path(), "Is a directory"}, std::pair{fifo, "Invalid argument"}}) {
+        try {
+            package::installPackage(QString::fromStdString(path.string()), missingTank);
+            ADD_FAILURE();
+        } catch (const EPackageError &e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + path.string() + "\". " + reason);
+        }
     }
     // A broken package reports its own fault before the missing folder.
     testutil::writeFile(pkgFile, std::string(8, '\x05') + "garbage");
