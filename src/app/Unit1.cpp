@@ -204,6 +204,10 @@ void TForm1::dfnrunrarProgress(TDFUnRar *, unsigned, unsigned, unsigned, unsigne
         return;
     app::Form4->show();
     app::Form4->raise();
+    // The extraction runs inside the click handler, so the loop would not
+    // paint the window until it ends: paint it now, without taking input.
+    app::Form4->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TForm1::dfnrunrarRarStatus(TDFUnRar *, const QString &, TRarStatus)
