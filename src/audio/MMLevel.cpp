@@ -720,3 +720,22 @@ void TMMCustomLevel::setOnDrawBar(DrawBarEvent handler)
         RenderBackground();
     update();
 }
+
+void layoutAnswerMeter(TMMLevel &m, TMMChannel channel)
+{
+    TMMBevel bevel;
+    bevel.BevelOuter = bvLowered;
+    bevel.BevelOuterWidth = 1;
+    m.setBevel(bevel);
+    m.resize(131, 9);
+    m.setPoint1(50);
+    m.setPoint2(75);
+    m.setBitLength(b16Bit);
+    m.setMode(mStereo);
+    m.setChannel(channel);
+    m.setSamples(99);
+    m.setNumPeaks(2);
+    m.setPeakSpeed(1);
+    m.setDecayMode(dmStepUp);
+    m.setDecay(9);
+}

@@ -285,3 +285,9 @@ class TMMLevel : public TMMCustomLevel
 public:
     explicit TMMLevel(QWidget *parent = nullptr) : TMMCustomLevel(parent) {}
 };
+
+// The layout settings of the test window's meters mlvl1 (chLeft) and mlvl2
+// (chRight): 131 x 9 with a 1-pixel lowered bevel, zones at 50 % and 75 %,
+// 16-bit stereo blocks of 99 frames, a 2-spot peak marker falling a spot
+// per tick, step-up decay 9. Position and visibility are the window's.
+void layoutAnswerMeter(TMMLevel &meter, TMMChannel channel);

@@ -48,21 +48,6 @@ std::vector<std::uint8_t> adpcmBuffer(double left, double right)
     return msadpcm::encode(tone(2 * 2036, left, right), 2, 2048, 1);
 }
 
-void setupMeter(TMMLevel &m, TMMChannel channel)
-{
-    m.resize(131, 9);
-    m.setPoint1(50);
-    m.setPoint2(75);
-    m.setBitLength(b16Bit);
-    m.setMode(mStereo);
-    m.setChannel(channel);
-    m.setSamples(99);
-    m.setNumPeaks(2);
-    m.setPeakSpeed(1);
-    m.setDecayMode(dmStepUp);
-    m.setDecay(9);
-}
-
 // The test window's arrangement: an upstream member with the recorder's
 // format, the connector with its two meters.
 struct Rig {
@@ -78,8 +63,8 @@ struct Rig {
         window.resize(300, 100);
         mlvl1 = new TMMLevel(&window);
         mlvl2 = new TMMLevel(&window);
-        setupMeter(*mlvl1, chLeft);
-        setupMeter(*mlvl2, chRight);
+        layoutAnswerMeter(*mlvl1, chLeft);
+        layoutAnswerMeter(*mlvl2, chRight);
         mlvl2->move(0, 20);
         window.show();
         source.ProvidesOutput = true;

@@ -63,17 +63,8 @@ protected:
     TMMLevel &windowMeter(TMMChannel channel = chLeft, TMMDecayMode decay = dmStepUp)
     {
         auto m = std::make_unique<TMMLevel>();
-        m->resize(131, 9);
-        m->setPoint1(50);
-        m->setPoint2(75);
-        const TWaveFormatEx f = pcm(16, 2, 44100);
-        m->SetWaveFormat(&f);
-        m->setChannel(channel);
-        m->setSamples(99);
-        m->setNumPeaks(2);
-        m->setPeakSpeed(1);
+        layoutAnswerMeter(*m, channel);
         m->setDecayMode(decay);
-        m->setDecay(9);
         m->show();
         m_meters.push_back(std::move(m));
         return *m_meters.back();
