@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/WaveFormat.h"
+#include "audio/WaveInDevice.h" // the platform's MMRESULT codes
 
 #include <cstdint>
 
@@ -13,15 +14,9 @@
 // A stream handle and its headers belong to one thread at a time (the
 // connector calls them under its buffer lock).
 
-using MMRESULT = std::uint32_t;
 using DWORD = std::uint32_t;
 
-constexpr MMRESULT MMSYSERR_NOERROR = 0;
-constexpr MMRESULT MMSYSERR_ERROR = 1;
-constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
-constexpr MMRESULT MMSYSERR_NOMEM = 7;
 constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
-constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 constexpr MMRESULT ACMERR_NOTPOSSIBLE = 512;
 constexpr MMRESULT ACMERR_BUSY = 513;
 constexpr MMRESULT ACMERR_UNPREPARED = 514;
