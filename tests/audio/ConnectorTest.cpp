@@ -1,4 +1,6 @@
+#include "audio/FakeWaveInDevice.h"
 #include "audio/MMACM.h"
+#include "audio/MMWRec.h"
 #include "audio/MMConect.h"
 #include "audio/MMLevel.h"
 #include "audio/MMTimer.h"
@@ -417,6 +419,56 @@ TEST_F(ConnectorTest, MetersFollowAToneThatStepsUpAndDown)
         EXPECT_EQ(right[k], 0) << k;
     }
     c.Stopped();
+}
+
+// The test window's chain: wave-in (fake) -> file writer -> recorder ->
+// connector, the meters lit while an answer is recorded and empty after.
+TEST_F(ConnectorTest, RecorderChainLightsTheMetersWhileRecording)
+{
+    testutil::TempDataHome home;
+    std::filesystem::create_directories(home.driveC() / "recording");
+    FakeWaveInDevice dev{1};
+    ScopedWaveInDevice scope{dev};
+    QWidget window;
+    auto *mlvl1 = new TMMLevel(&window);
+    auto *mlvl2 = new TMMLevel(&window);
+    layoutAnswerMeter(*mlvl1, chLeft);
+    layoutAnswerMeter(*mlvl2, chRight);
+    window.show();
+    TMMWaveRecorder WaveRecorder;
+    WaveRecorder.ApplyAnswerLayout();
+    TMMConnector mcnctrConnector;
+    // Both ends of the link, as the window's layout sets them.
+    WaveRecorder.SetOutput(&mcnctrConnector);
+    mcnctrConnector.SetInput(&WaveRecorder);
+    mcnctrConnector.SetLevel1(mlvl1);
+    mcnctrConnector.SetLevel2(mlvl2);
+    mcnctrConnector.SetSynchronize(false);
+    ASSERT_EQ(WaveRecorder.Output(), &mcnctrConnector);
+
+    for (int answer = 0; answer < 2; ++answer) {
+        WaveRecorder.Wave()->SetFileName(answer ? "c:\\recording\\2.wav"
+                                                : "c:\\recording\\1.wav");
+        WaveRecorder.Start();
+        ASSERT_TRUE(mcnctrConnector.Running()) << answer;
+        EXPECT_EQ(mcnctrConnector.RealBufferSize(), 4096);
+        EXPECT_TRUE(mcnctrConnector.Converting());
+        EXPECT_EQ(mlvl1->BarValue(), 0);
+        const long long fed = mcnctrConnector.LevelBlocksFed();
+        ASSERT_EQ(dev.deliver(adpcmBuffer(30000, 8000)), 1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (mcnctrConnector.LevelBlocksFed() - fed < 41
+               && std::chrono::steady_clock::now() < deadline)
+            testutil::pump(5);
+        EXPECT_EQ(mcnctrConnector.LevelBlocksFed() - fed, 41);
+        EXPECT_GE(mlvl1->BarValue(), 62);
+        EXPECT_GE(mlvl2->BarValue(), 38);
+        EXPECT_LE(mlvl2->BarValue(), 45);
+        WaveRecorder.Stop();
+        EXPECT_FALSE(mcnctrConnector.Running());
+        EXPECT_EQ(mlvl1->BarValue(), 0);
+        EXPECT_EQ(mlvl2->BarValue(), 0);
+    }
 }
 
 } // namespace
