@@ -712,6 +712,27 @@ void TMMCustomLevel::setValue(int v)
     DisplayLevel(static_cast<int>(roundEven(v * 32767.0 / 100.0)));
 }
 
+void TMMCustomLevel::setBitCount(int bits)
+{
+    // Checked before anything changes, so a refused depth leaves both images
+    // as they were.
+    if (bits != 8 && bits != 24)
+        throw EMMDIBError(kBitlengthNotSupported);
+    if (bits == m_work.BitCount())
+        return;
+    {
+        std::lock_guard lock(DIBDrawLock());
+        m_work.SetBitCount(bits);
+        m_background.SetBitCount(bits);
+    }
+    RenderBackground();
+    {
+        std::lock_guard lock(DIBDrawLock());
+        RenderBar();
+    }
+    update();
+}
+
 void TMMCustomLevel::setOnDrawBar(DrawBarEvent handler)
 {
     const bool cleared = m_onDrawBar && !handler;

@@ -91,6 +91,10 @@ public:
     explicit TMMDIBGraphicControl(QWidget *parent = nullptr);
 
     [[nodiscard]] const TMMDIBCanvas &WorkImage() const { return m_work; }
+    // Depth of the off-screen images: 8 (palette, the default) or 24; any
+    // other raises EMMDIBError("Bitlength not supported yet").
+    [[nodiscard]] int BitCount() const { return m_work.BitCount(); }
+    virtual void setBitCount(int bits) { m_work.SetBitCount(bits); }
 
 protected:
     TMMDIBCanvas m_work;
@@ -177,6 +181,7 @@ public:
     using DrawBarEvent = std::function<void(TMMCustomLevel *sender, TMMDIBCanvas &canvas,
                                             int peak, int value, QRect rect)>;
     void setOnDrawBar(DrawBarEvent handler);
+    void setBitCount(int bits) override;
     std::function<void(TMMCustomLevel *)> OnPaint;
     std::function<void(TMMCustomLevel *)> OnGainOverflow;
     std::function<void(TMMCustomLevel *)> OnPcmOverflow;

@@ -456,6 +456,21 @@ TEST_F(LevelTest, DrawBarHandlerReplacesTheDrawing)
     EXPECT_EQ(m.WorkImage().Pixel(5, 5), 0xFFFFFF00);
 }
 
+TEST_F(LevelTest, TrueColourImagesShowTheSameColours)
+{
+    TMMLevel &m = windowMeter(chLeft, dmNone);
+    m.DisplayLevel(32767);
+    EXPECT_THROW(m.setBitCount(16), EMMDIBError);
+    EXPECT_EQ(m.BitCount(), 8);
+    m.setBitCount(24);
+    EXPECT_EQ(m.BitCount(), 24);
+    EXPECT_EQ(m.BackgroundImage().BitCount(), 24);
+    EXPECT_EQ(m.WorkImage().Pixel(m.SpotRect(1).x(), 0), kAqua);
+    EXPECT_EQ(m.WorkImage().Pixel(m.SpotRect(65).x(), 6), kRed);
+    EXPECT_EQ(m.BackgroundImage().Pixel(m.SpotRect(65).x(), 6), kMaroon);
+    EXPECT_EQ(m.BackgroundImage().Pixel(1, 3), kBlack);
+}
+
 TEST(DIBCanvasTest, DepthsAndPalette)
 {
     EXPECT_THROW(TMMDIBCanvas(16), EMMDIBError);
