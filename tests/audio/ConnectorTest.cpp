@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -381,6 +382,47 @@ TEST_F(ConnectorTest, FeedLoopShowsEveryBlockWithoutSpinning)
     c.Stopped();
     EXPECT_EQ(TMMConnector::ActiveCount(), 0);
     EXPECT_EQ(rig.mlvl1->BarValue(), 0);
+}
+
+TEST_F(ConnectorTest, TriggerFeedsOnTheMainThreadOrPostsOneMessage)
+{
+    Rig rig;
+    TMMConnector &c = rig.connector;
+    c.SetAutoTrigger(false);
+    c.SetSynchronize(false);
+    int triggers = 0;
+    c.OnTrigger = [&](TMMConnector *) { ++triggers; };
+    rig.start();
+    testutil::pump(10);
+    ASSERT_TRUE(c.Active());
+    EXPECT_EQ(TMMConnector::ActiveCount(), 0); // not part of the feed loop
+    rig.deliver(adpcmBuffer(20000, 20000));
+    testutil::pump(10);
+    EXPECT_EQ(c.LevelBlocksFed(), 0);
+
+    c.Trigger();
+    EXPECT_EQ(c.LevelBlocksFed(), 1);
+    EXPECT_EQ(triggers, 1);
+    // From another thread: one message until it has been handled.
+    std::thread other([&] {
+        c.Trigger();
+        c.Trigger();
+    });
+    other.join();
+    EXPECT_EQ(c.LevelBlocksFed(), 1);
+    testutil::pump(10);
+    EXPECT_EQ(c.LevelBlocksFed(), 2);
+    std::thread again([&] { c.Trigger(); });
+    again.join();
+    testutil::pump(10);
+    EXPECT_EQ(c.LevelBlocksFed(), 3);
+    // With AutoTrigger the loop feeds and Trigger does nothing.
+    c.SetAutoTrigger(true);
+    testutil::pump(10);
+    const long long fed = c.LevelBlocksFed();
+    c.Trigger();
+    EXPECT_EQ(c.LevelBlocksFed(), fed);
+    c.Stopped();
 }
 
 // A tone that steps from silence to full scale and back, delivered at the
