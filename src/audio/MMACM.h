@@ -1,7 +1,7 @@
 #pragma once
 
+#include "audio/WaveInDevice.h"
 #include "audio/WaveFormat.h"
-#include "audio/WaveInDevice.h" // the platform's MMRESULT codes
 
 #include <cstdint>
 
@@ -16,6 +16,7 @@
 
 using DWORD = std::uint32_t;
 
+// The shared result codes (MMRESULT, MMSYSERR_*) come from the wave-in table.
 constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
 constexpr MMRESULT ACMERR_NOTPOSSIBLE = 512;
 constexpr MMRESULT ACMERR_BUSY = 513;
