@@ -88,6 +88,12 @@ void FakeBackend::setAttenuation(int hundredthsOfDb)
     m_attenuation = hundredthsOfDb;
 }
 
+void FakeBackend::setRate(double rate)
+{
+    m_calls.push_back(QStringLiteral("rate %1").arg(rate));
+    m_rate = rate;
+}
+
 void FakeBackend::attachVideoTarget(VideoTarget *target)
 {
     m_calls.push_back(target ? QStringLiteral("attach") : QStringLiteral("detach"));

@@ -37,6 +37,8 @@ public:
     bool seekMs(std::int64_t ms) override;
     void setAttenuation(int hundredthsOfDb) override;
     int attenuation() const override { return m_attenuation; }
+    void setRate(double rate) override;
+    [[nodiscard]] double rate() const { return m_rate; }
     bool hasVideo() const override { return m_open && m_video; }
     void attachVideoTarget(VideoTarget *target) override;
 
@@ -52,7 +54,7 @@ public:
     [[nodiscard]] const QString &path() const { return m_path; }
     [[nodiscard]] VideoTarget *videoTarget() const { return m_target; }
     // Calls the owner made, in order: "open <path>", "close", "play",
-    // "pause", "seek <ms>", "attenuation <n>", "attach", "detach".
+    // "pause", "seek <ms>", "attenuation <n>", "rate <r>", "attach", "detach".
     [[nodiscard]] const std::vector<QString> &calls() const { return m_calls; }
     void clearCalls() { m_calls.clear(); }
     // Makes play() or pause() refuse (the engine's answer is false).
@@ -70,6 +72,7 @@ private:
     std::int64_t m_position = 0;
     std::int64_t m_length = 0;
     int m_attenuation = 0;
+    double m_rate = 1.0;
     VideoTarget *m_target = nullptr;
     std::vector<QString> m_calls;
     std::shared_ptr<bool> m_alive;

@@ -302,6 +302,13 @@ void MpvBackend::setAttenuation(int hundredthsOfDb)
     mpv_set_property(m_handle.get(), "volume", MPV_FORMAT_DOUBLE, &volume);
 }
 
+void MpvBackend::setRate(double rate)
+{
+    if (!m_ready || !(rate > 0))
+        return;
+    mpv_set_property(m_handle.get(), "speed", MPV_FORMAT_DOUBLE, &rate);
+}
+
 void MpvBackend::attachVideoTarget(VideoTarget *target)
 {
     if (target == m_target)

@@ -40,6 +40,7 @@ public:
     bool seekMs(std::int64_t ms) override;
     void setAttenuation(int hundredthsOfDb) override;
     int attenuation() const override { return m_attenuation; }
+    void setRate(double rate) override;
     bool hasVideo() const override { return m_open && m_video; }
     void attachVideoTarget(VideoTarget *target) override;
 
