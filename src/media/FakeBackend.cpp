@@ -3,6 +3,7 @@
 #include "media/VideoTarget.h"
 
 #include "platform/Messages.h"
+#include "platform/WinPath.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -154,12 +155,12 @@ FakeMedia::~FakeMedia()
 
 void FakeMedia::addFile(const QString &path, std::int64_t lengthMs, bool hasVideo)
 {
-    m_files[path] = FileInfo{lengthMs, hasVideo, OpenError::None};
+    m_files[platform::hostPathString(path)] = FileInfo{lengthMs, hasVideo, OpenError::None};
 }
 
 void FakeMedia::failOpen(const QString &path, OpenError error)
 {
-    m_files[path] = FileInfo{0, false, error};
+    m_files[platform::hostPathString(path)] = FileInfo{0, false, error};
 }
 
 FakeBackend *FakeMedia::latest(BackendPurpose purpose) const

@@ -87,9 +87,9 @@ public:
     FakeMedia(const FakeMedia &) = delete;
     FakeMedia &operator=(const FakeMedia &) = delete;
 
-    // Declares a file the fake players can open. Paths are compared as
-    // given to open(), after platform::hostPath() has been applied by the
-    // caller (the players pass host paths).
+    // Declares a file the fake players can open. Windows paths
+    // (c:\testtank\a.mp3) are mapped to host paths as the players map
+    // them; host paths stay as they are.
     void addFile(const QString &path, std::int64_t lengthMs, bool hasVideo = false);
     // Makes opening a path fail with the given error.
     void failOpen(const QString &path, OpenError error);

@@ -199,7 +199,7 @@ TEST_F(TMediaPlayerTest, WindowsPathsAreMappedToDriveC)
 {
     testutil::TempDataHome home;
     const QString host = platform::hostPathString(QStringLiteral("c:\\testtank\\x.wav"));
-    fake.addFile(host, 1000);
+    fake.addFile(QStringLiteral("c:\\testtank\\x.wav"), 1000);
     player.FileName = QStringLiteral("c:\\testtank\\x.wav");
     player.Open();
     EXPECT_EQ(engine()->path(), host);
