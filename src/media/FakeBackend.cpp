@@ -13,7 +13,7 @@
 namespace media {
 
 FakeBackend::FakeBackend(FakeMedia &media, BackendPurpose purpose)
-    : m_media(media), m_purpose(purpose), m_alive(std::make_shared<bool>(true))
+    : m_media(&media), m_purpose(purpose), m_alive(std::make_shared<bool>(true))
 {
 }
 
@@ -22,14 +22,16 @@ FakeBackend::~FakeBackend()
     *m_alive = false;
     if (m_target)
         m_target->bindEngine(nullptr);
-    m_media.forget(this);
+    if (m_media)
+        m_media->forget(this);
 }
 
 OpenError FakeBackend::open(const QString &path)
 {
     close();
     m_calls.push_back(QStringLiteral("open ") + path);
-    const FakeMedia::FileInfo info = m_media.lookup(path);
+    const FakeMedia::FileInfo info =
+        m_media ? m_media->lookup(path) : FakeMedia::FileInfo{0, false, OpenError::FileNotFound};
     if (info.error != OpenError::None)
         return info.error;
     m_path = path;
@@ -150,6 +152,9 @@ FakeMedia::FakeMedia()
 
 FakeMedia::~FakeMedia()
 {
+    for (FakeBackend *backend : m_backends)
+        if (backend)
+            backend->m_media = nullptr;
     setBackendFactory(std::move(m_previous));
 }
 

@@ -13,8 +13,8 @@
 // (or an open failure), nothing plays by itself, and the test decides when
 // playback ends. Installing a FakeMedia replaces the process-wide backend
 // factory for its lifetime, so every TMediaPlayer and TFilterGraph created
-// or activated meanwhile runs on fake players. Players made meanwhile must be
-// destroyed (or their graphs made inactive) before the FakeMedia goes.
+// or activated meanwhile runs on fake players. A fake player that outlives
+// its FakeMedia keeps working on the file it has open and opens nothing new.
 // UI thread only.
 namespace media {
 
@@ -61,9 +61,10 @@ public:
     bool refuseCommands = false;
 
 private:
+    friend class FakeMedia;
     void postEnd(EndReason reason);
 
-    FakeMedia &m_media;
+    FakeMedia *m_media;
     BackendPurpose m_purpose;
     QString m_path;
     bool m_open = false;

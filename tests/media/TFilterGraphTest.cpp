@@ -192,6 +192,20 @@ TEST_F(TFilterGraphTest, CompletionOfAClearedOrReplacedFileIsDropped)
     EXPECT_EQ(completions, 0);
 }
 
+TEST(TFilterGraphFakeTest, GraphOutlivingItsFakeMediaStaysSafe)
+{
+    TFilterGraph graph;
+    {
+        FakeMedia fake;
+        fake.addFile(QStringLiteral("/v/a.mp4"), 1000, true);
+        graph.setActive(true);
+        graph.RenderFile(QStringLiteral("/v/a.mp4"));
+    }
+    EXPECT_NO_THROW(graph.Play());
+    EXPECT_THROW(graph.RenderFile(QStringLiteral("/v/a.mp4")), EDirectShowException);
+    graph.setActive(false);
+}
+
 TEST_F(TFilterGraphTest, HandlerErrorIsShownByTheErrorDisplay)
 {
     graph.OnGraphComplete = [](QObject *, qint32, qintptr) {
