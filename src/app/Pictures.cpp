@@ -61,16 +61,31 @@ void drawComputer(QPainter &p)
 
     // Headset resting beside the keyboard.
     p.setPen(QPen(QColor(50, 60, 80), 9, Qt::SolidLine, Qt::RoundCap));
-    p.drawArc(QRectF(480, 470, 110, 110), 20 * 16, 140 * 16);
+    p.drawArc(QRectF(462, 482, 92, 92), 20 * 16, 140 * 16);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(230, 120, 50));
-    p.drawEllipse(QRectF(470, 510, 28, 40));
-    p.drawEllipse(QRectF(572, 510, 28, 40));
+    p.drawEllipse(QRectF(454, 514, 24, 36));
+    p.drawEllipse(QRectF(538, 514, 24, 36));
     p.setPen(QPen(QColor(50, 60, 80), 4, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(484, 548), QPointF(520, 575));
+    p.drawLine(QPointF(466, 548), QPointF(496, 572));
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(50, 60, 80));
-    p.drawEllipse(QRectF(515, 569, 12, 12));
+    p.drawEllipse(QRectF(491, 566, 11, 11));
+}
+
+// A microphone on a stand, in a 16 × 16 design grid.
+void drawMicrophone(QPainter &p, bool lit)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor body = lit ? QColor(230, 70, 50) : QColor(70, 110, 170);
+    p.setPen(Qt::NoPen);
+    p.setBrush(body);
+    p.drawRoundedRect(QRectF(5, 1, 6, 9), 3, 3);
+    p.setPen(QPen(QColor(50, 60, 80), 1.4, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(3, 3, 10, 9), 180 * 16, 180 * 16);
+    p.drawLine(QPointF(8, 12), QPointF(8, 14.5));
+    p.drawLine(QPointF(5, 14.5), QPointF(11, 14.5));
 }
 
 QImage drawTrayIcon(bool lit)
@@ -78,16 +93,7 @@ QImage drawTrayIcon(bool lit)
     QImage img(16, 16, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor body = lit ? QColor(230, 70, 50) : QColor(70, 110, 170);
-    p.setPen(Qt::NoPen);
-    p.setBrush(body);
-    p.drawRoundedRect(QRectF(5, 1, 6, 9), 3, 3);
-    p.setPen(QPen(QColor(50, 60, 80), 1.4));
-    p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(3, 3, 10, 9), 180 * 16, 180 * 16);
-    p.drawLine(QPointF(8, 12), QPointF(8, 14.5));
-    p.drawLine(QPointF(5, 14.5), QPointF(11, 14.5));
+    drawMicrophone(p, lit);
     return img;
 }
 
@@ -147,7 +153,10 @@ QIcon applicationIcon()
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(40, 110, 200));
         p.drawRoundedRect(QRectF(0.5, 0.5, 15, 15), 3.5, 3.5);
-        p.drawImage(QRectF(0, 0, 16, 16), drawTrayIcon(true));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 255, 255, 60));
+        p.drawEllipse(QRectF(2.5, 1.5, 11, 11));
+        drawMicrophone(p, true);
         icon.addPixmap(QPixmap::fromImage(img));
     }
     return icon;
