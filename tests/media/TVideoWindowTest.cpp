@@ -1,5 +1,5 @@
-// TVideoWindow: renderer choice and software drawing on the offscreen
-// platform, with the real engine.
+// TVideoWindow: renderer choice, binding, and drawing with the real engine
+// (software renderer on the offscreen platform, OpenGL under Xvfb).
 #include "MediaFiles.h"
 #include "TestUtil.h"
 #include "media/FakeBackend.h"
@@ -47,7 +47,7 @@ TEST(TVideoWindowTest, RendererStaysBoundAcrossActivationsAndModeChanges)
     graph.setActive(false);
 }
 
-TEST(TVideoWindowTest, SoftwareRendererDrawsTheVideoFrames)
+TEST(TVideoWindowTest, WindowDrawsTheVideoFramesWithTheRendererThePlatformAllows)
 {
     mediatest::NullOutputs outputs(false);
     TFilterGraph graph;
