@@ -83,6 +83,10 @@ MpvBackend::MpvBackend(BackendPurpose purpose)
     setOption(h, "audio-fallback-to-null", "yes");
     setOption(h, "audio-display", "no");
     setOption(h, "vo", "null");
+    // Decoding on the processor is plenty for prompts; probing hardware
+    // decoders only prints noise on machines without them.
+    setOption(h, "hwdec", "no");
+    setOption(h, "gpu-hwdec-interop", "no");
     if (purpose == BackendPurpose::Audio)
         setOption(h, "vid", "no");
     for (const auto &[name, value] : extra())
