@@ -317,12 +317,16 @@ void MpvBackend::attachVideoTarget(VideoTarget *target)
 {
     if (target == m_target)
         return;
-    if (m_target && m_handle)
+    if (m_target && m_handle) {
         m_target->bindEngine(nullptr);
+        mpv_set_property_string(m_handle.get(), "vo", "null");
+    }
     m_target = target;
     if (!m_ready || m_purpose != BackendPurpose::Video)
         return;
-    mpv_set_property_string(m_handle.get(), "vo", target ? "libmpv" : "null");
+    // The target switches the output to libmpv once its render context
+    // exists (at once for the software renderer, when the OpenGL widget
+    // first initialises otherwise).
     if (target)
         target->bindEngine(m_handle.get());
 }

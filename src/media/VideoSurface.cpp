@@ -35,12 +35,14 @@ void installUpdateCallback(mpv_render_context *ctx, W *widget)
         widget);
 }
 
-void reloadVideo(mpv_handle *engine)
+// Switches the engine's video output to the render context just made. The
+// output is switched only now: libmpv's output fails for good on a file
+// when it starts without a context. A file loaded before (on the null
+// output) gets its video track selected again, so the picture comes in.
+void useRenderContext(mpv_handle *engine)
 {
-    // A file loaded before the context existed had its video output fail;
-    // reloading the video brings the picture in.
-    const char *cmd[] = {"video-reload", nullptr};
-    mpv_command_async(engine, 0, cmd);
+    mpv_set_property_string(engine, "vo", "libmpv");
+    mpv_set_property_string(engine, "vid", "auto");
 }
 
 class GLSurface : public QOpenGLWidget, public VideoSurface
@@ -125,7 +127,7 @@ private:
         if (mpv_render_context_create(&raw, m_engine, params) >= 0) {
             m_ctx.reset(raw);
             installUpdateCallback(raw, this);
-            reloadVideo(m_engine);
+            useRenderContext(m_engine);
         }
         doneCurrent();
     }
@@ -162,7 +164,7 @@ public:
             if (mpv_render_context_create(&raw, engine, params) >= 0) {
                 m_ctx.reset(raw);
                 installUpdateCallback(raw, this);
-                reloadVideo(engine);
+                useRenderContext(engine);
             }
         }
         update();

@@ -7,7 +7,8 @@ namespace media {
 // A surface that video is drawn on (the video window's renderer). The
 // libmpv backend hands it its handle on attach and takes it back (nullptr)
 // before the handle is destroyed; the surface creates and frees its render
-// context in between. Other backends never call it. UI thread only.
+// context in between and switches the engine's video output to it once the
+// context exists. Other backends never call it. UI thread only.
 class VideoTarget
 {
 public:

@@ -120,6 +120,18 @@ TEST_F(TMediaPlayerTest, OutcomesOfSupersededAbortedAndFailedCommands)
     EXPECT_NE(player.Error(), 0u);
 }
 
+TEST_F(TMediaPlayerTest, NotifyHandlerErrorsGoToTheErrorDisplay)
+{
+    player.OnNotify = [](QObject *) { throw EMCIDeviceError("handler failed"); };
+    open("/media/a.wav");
+    player.Play();
+    player.Stop();
+    testutil::pump(10);
+    ASSERT_EQ(testutil::shownErrors().size(), 1u);
+    EXPECT_EQ(testutil::shownErrors()[0].text, QStringLiteral("handler failed."));
+    EXPECT_EQ(player.NotifyValue(), nvAborted);
+}
+
 TEST_F(TMediaPlayerTest, PauseTogglesAndOnlyTheResumeNotifies)
 {
     open("/media/a.wav");

@@ -75,3 +75,20 @@ TEST(TVideoWindowTest, WindowDrawsTheVideoFramesWithTheRendererThePlatformAllows
     graph.setActive(false);
     EXPECT_FALSE(window.isRendering());
 }
+
+TEST(TVideoWindowTest, WindowBoundAfterTheFileWasRenderedStillShowsIt)
+{
+    // The engine loaded the file with no video output; attaching the
+    // renderer later must bring the picture in.
+    mediatest::NullOutputs outputs(false);
+    TFilterGraph graph;
+    graph.setActive(true);
+    graph.RenderFile(files().mp4);
+    TVideoWindow window;
+    window.resize(320, 240);
+    window.show();
+    window.setFilterGraph(&graph);
+    graph.Play();
+    ASSERT_TRUE(waitFor([&] { return window.framesDrawn() > 3; }));
+    graph.setActive(false);
+}

@@ -41,8 +41,8 @@ int main(int argc, char **argv)
     layout->addWidget(bar);
     layout->addWidget(player);
 
-    // With LATE=1 the video window is hidden until the file plays, as in the
-    // test window, where the same handler shows it and renders the file.
+    // With LATE=1 the video window is shown only once the file plays, so its
+    // OpenGL context comes after the engine loaded the file.
     const bool late = qEnvironmentVariableIntValue("LATE") != 0;
     TFilterGraph graph;
     video->setFilterGraph(&graph);
@@ -52,14 +52,14 @@ int main(int argc, char **argv)
     window.show();
     platform::processMessagesUntil(std::chrono::steady_clock::now()
                                    + std::chrono::milliseconds(100));
-    if (late)
-        video->setVisible(true);
     graph.setActive(true);
     graph.ClearGraph();
     graph.setVolume(10000);
     try {
         graph.RenderFile(QString::fromLocal8Bit(argv[1]));
         graph.Play();
+        if (late)
+            video->setVisible(true);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
