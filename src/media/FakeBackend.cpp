@@ -20,8 +20,6 @@ FakeBackend::FakeBackend(FakeMedia &media, BackendPurpose purpose)
 FakeBackend::~FakeBackend()
 {
     *m_alive = false;
-    if (m_target)
-        m_target->bindEngine(nullptr);
     if (m_media)
         m_media->forget(this);
 }

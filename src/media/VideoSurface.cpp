@@ -35,16 +35,6 @@ void installUpdateCallback(mpv_render_context *ctx, W *widget)
         widget);
 }
 
-// Switches the engine's video output to the render context just made. The
-// output is switched only now: libmpv's output fails for good on a file
-// when it starts without a context. A file loaded before (on the null
-// output) gets its video track selected again, so the picture comes in.
-void useRenderContext(mpv_handle *engine)
-{
-    mpv_set_property_string(engine, "vo", "libmpv");
-    mpv_set_property_string(engine, "vid", "auto");
-}
-
 class GLSurface : public QOpenGLWidget, public VideoSurface
 {
 public:
@@ -52,13 +42,13 @@ public:
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
-    ~GLSurface() override { bindEngine(nullptr); }
+    ~GLSurface() override { bindEngine(nullptr, {}); }
 
     QWidget *widget() override { return this; }
     int framesDrawn() const override { return m_frames; }
     bool isRendering() const override { return m_ctx != nullptr; }
 
-    void bindEngine(mpv_handle *engine) override
+    void bindEngine(mpv_handle *engine, std::function<void()> contextReady) override
     {
         if (m_ctx) {
             // The context must be current while libmpv frees its GL objects.
@@ -67,6 +57,7 @@ public:
             doneCurrent();
         }
         m_engine = engine;
+        m_contextReady = std::move(contextReady);
         if (m_engine && context())
             createContext();
         update();
@@ -127,12 +118,14 @@ private:
         if (mpv_render_context_create(&raw, m_engine, params) >= 0) {
             m_ctx.reset(raw);
             installUpdateCallback(raw, this);
-            useRenderContext(m_engine);
         }
         doneCurrent();
+        if (m_ctx && m_contextReady)
+            m_contextReady();
     }
 
     mpv_handle *m_engine = nullptr;
+    std::function<void()> m_contextReady;
     RenderContext m_ctx;
     int m_frames = 0;
 };
@@ -145,13 +138,13 @@ public:
         setAttribute(Qt::WA_OpaquePaintEvent);
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
-    ~SoftwareSurface() override { bindEngine(nullptr); }
+    ~SoftwareSurface() override { bindEngine(nullptr, {}); }
 
     QWidget *widget() override { return this; }
     int framesDrawn() const override { return m_frames; }
     bool isRendering() const override { return m_ctx != nullptr; }
 
-    void bindEngine(mpv_handle *engine) override
+    void bindEngine(mpv_handle *engine, std::function<void()> contextReady) override
     {
         m_ctx.reset();
         m_image = QImage();
@@ -164,7 +157,8 @@ public:
             if (mpv_render_context_create(&raw, engine, params) >= 0) {
                 m_ctx.reset(raw);
                 installUpdateCallback(raw, this);
-                useRenderContext(engine);
+                if (contextReady)
+                    contextReady();
             }
         }
         update();

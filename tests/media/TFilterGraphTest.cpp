@@ -23,7 +23,7 @@ struct Listener : media::FilterGraphClient {
 };
 
 struct Target : media::VideoTarget {
-    void bindEngine(mpv_handle *) override {}
+    void bindEngine(mpv_handle *, std::function<void()>) override {}
     bool isRendering() const override { return false; }
 };
 

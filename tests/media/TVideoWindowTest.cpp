@@ -78,17 +78,24 @@ TEST(TVideoWindowTest, WindowDrawsTheVideoFramesWithTheRendererThePlatformAllows
 
 TEST(TVideoWindowTest, WindowBoundAfterTheFileWasRenderedStillShowsIt)
 {
-    // The engine loaded the file with no video output; attaching the
-    // renderer later must bring the picture in.
+    // The engine loaded and started the file with no video output;
+    // attaching the renderer later must bring the picture in.
     mediatest::NullOutputs outputs(false);
     TFilterGraph graph;
+    int completions = 0;
+    graph.OnGraphComplete = [&](QObject *, qint32, qintptr) { ++completions; };
     graph.setActive(true);
     graph.RenderFile(files().mp4);
+    graph.Play();
+    testutil::pump(100);
     TVideoWindow window;
     window.resize(320, 240);
     window.show();
     window.setFilterGraph(&graph);
-    graph.Play();
     ASSERT_TRUE(waitFor([&] { return window.framesDrawn() > 3; }));
+    // It goes on from where it was and still ends once.
+    ASSERT_TRUE(waitFor([&] { return completions > 0; }));
+    testutil::pump(100);
+    EXPECT_EQ(completions, 1);
     graph.setActive(false);
 }
