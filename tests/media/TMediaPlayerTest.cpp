@@ -190,6 +190,13 @@ TEST_F(TMediaPlayerTest, FailedOpenRaisesAndLeavesThePlayerClosed)
     EXPECT_EQ(messageOf([&] { open("/media/bad.wav"); }), TMediaPlayer::kFileUnplayable);
     EXPECT_EQ(player.DeviceID(), 0);
     EXPECT_EQ(messageOf([&] { open("/media/none.wav"); }), TMediaPlayer::kFileNotFound);
+    fake.failOpen(QStringLiteral("/media/locked.wav"), media::OpenError::AccessDenied);
+    EXPECT_EQ(messageOf([&] { open("/media/locked.wav"); }), TMediaPlayer::kFileUnreadable);
+    fake.failOpen(QStringLiteral("/media/nodev.wav"), media::OpenError::NoDevice);
+    EXPECT_EQ(messageOf([&] { open("/media/nodev.wav"); }), TMediaPlayer::kNoDevice);
+    // A broken engine is replaced at the next open.
+    open("/media/a.wav");
+    EXPECT_NE(player.DeviceID(), 0);
     EXPECT_EQ(messageOf([&] { player.Play(); }), "No MCI device open");
 }
 
