@@ -194,10 +194,10 @@ TEST_F(TMediaPlayerTest, FailedOpenRaisesAndLeavesThePlayerClosed)
     EXPECT_EQ(messageOf([&] { open("/media/locked.wav"); }), TMediaPlayer::kFileUnreadable);
     fake.failOpen(QStringLiteral("/media/nodev.wav"), media::OpenError::NoDevice);
     EXPECT_EQ(messageOf([&] { open("/media/nodev.wav"); }), TMediaPlayer::kNoDevice);
+    EXPECT_EQ(messageOf([&] { player.Play(); }), "No MCI device open");
     // A broken engine is replaced at the next open.
     open("/media/a.wav");
     EXPECT_NE(player.DeviceID(), 0);
-    EXPECT_EQ(messageOf([&] { player.Play(); }), "No MCI device open");
 }
 
 TEST_F(TMediaPlayerTest, ClosingDropsTheWaitingNotifySoTheNextFileIsNotDisturbed)
