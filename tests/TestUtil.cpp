@@ -142,6 +142,10 @@ bool haveTool(const std::string &name)
 
 fs::path testdataDir()
 {
+    // A git worktree lies beside the others, not beside shared/: the
+    // environment may point at the data instead.
+    if (const char *dir = std::getenv("QUENVAR_TESTDATA_DIR"); dir && *dir)
+        return fs::path(dir);
     return fs::path(QUENVAR_TESTDATA_DIR);
 }
 
