@@ -5,6 +5,7 @@
 #include "platform/AppWindows.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/TTimer.h"
+#include "package/UnwrapPackage.h"
 #include "playlist/Unit2.h"
 #include "media/TDSTrackBar.h"
 #include "media/TMediaPlayer.h"
@@ -72,6 +73,7 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
     setTabOrder(RzBitBtn4, RzBitBtn1);
     setTabOrder(RzBitBtn1, RzBitBtn2);
 
+    onClick(Btn5, this, [this] { btn5Click(); });
     onClick(Btn1, this, [this] { btn1Click(); });
     onClick(RzBitBtn4, this, [this] { RzBitBtn4Click(); });
     onClick(RzBitBtn2, this, [this] { RzBitBtn2Click(); });
@@ -90,6 +92,17 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
     addAction(Aboutus1);
     addAction(N1);
     connect(N1, &QAction::triggered, this, [this] { platform::guarded([this] { N1Click(); }); });
+
+    Dialog1.Filter = QStringLiteral("英语听说试题文件|*.qvtp");
+    Dialog1.DefaultExt = QStringLiteral("qvtp");
+    dfnrunrar = new TDFUnRar(this);
+    dfnrunrar->setObjectName(QStringLiteral("dfnrunrar"));
+    dfnrunrar->OnProgress = [this](TDFUnRar *sender, unsigned a, unsigned b, unsigned c, unsigned d) {
+        dfnrunrarProgress(sender, a, b, c, d);
+    };
+    dfnrunrar->OnRarStatus = [this](TDFUnRar *sender, const QString &message, TRarStatus status) {
+        dfnrunrarRarStatus(sender, message, status);
+    };
 
     Tray = new QSystemTrayIcon(app::trayIcon(0), this);
     Tray->setObjectName(QStringLiteral("Tray"));
@@ -199,6 +212,46 @@ void TForm1::trayTimerTick()
 {
     m_trayIndex = (m_trayIndex + 1) % 2;
     Tray->setIcon(app::trayIcon(m_trayIndex));
+}
+
+void TForm1::btn5Click()
+{
+    Dialog1.InitialDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    if (!Dialog1.Execute(this))
+        return;
+    // Whatever the unwrapping did, the archive on disk is extracted; its
+    // error is shown afterwards (an error of the extraction would win).
+    std::exception_ptr failure;
+    try {
+        package::installPackage(Dialog1.FileName, QStringLiteral("c:\\testtank\\temp.rar"));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    dfnrunrar->Directory = QStringLiteral("c:\\testtank");
+    dfnrunrar->FileName = QStringLiteral("c:\\testtank\\temp.rar");
+    dfnrunrar->setMode(DFRAR_EXTRACT);
+    dfnrunrar->OverrideEvent = OR_ALWAYS;
+    dfnrunrar->Extract();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TForm1::dfnrunrarProgress(TDFUnRar *, unsigned, unsigned, unsigned, unsigned)
+{
+    if (!app::Form4)
+        return;
+    app::Form4->show();
+    app::Form4->raise();
+    // The extraction runs inside the click handler, so the loop would not
+    // paint the window until it ends: paint it now, without taking input.
+    app::Form4->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TForm1::dfnrunrarRarStatus(TDFUnRar *, const QString &, TRarStatus)
+{
+    if (app::Form4)
+        app::Form4->close();
 }
 
 void TForm1::showEvent(QShowEvent *event)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "package/DFUnRar.h"
+#include "platform/Dialogs.h"
+
 #include <QWidget>
 
 #include <memory>
@@ -34,6 +37,10 @@ public:
     void N1Click();
     void TrayDblClick();
     void trayTimerTick();
+    void btn5Click();
+    void dfnrunrarProgress(TDFUnRar *Sender, unsigned FilesProcessed, unsigned FileCount, unsigned SizeProcessed,
+                           unsigned SizeCount);
+    void dfnrunrarRarStatus(TDFUnRar *Sender, const QString &Message, TRarStatus status);
 
     // Whether the frame offers a close button: only where no notification
     // area exists, since the tray menu is otherwise the way to end.
@@ -50,6 +57,8 @@ public:
     QMenu *traymenu = nullptr;
     QAction *Aboutus1 = nullptr;
     QAction *N1 = nullptr;
+    platform::TOpenDialog Dialog1;
+    TDFUnRar *dfnrunrar = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -712,6 +712,27 @@ void TMMCustomLevel::setValue(int v)
     DisplayLevel(static_cast<int>(roundEven(v * 32767.0 / 100.0)));
 }
 
+void TMMCustomLevel::setBitCount(int bits)
+{
+    // Checked before anything changes, so a refused depth leaves both images
+    // as they were.
+    if (bits != 8 && bits != 24)
+        throw EMMDIBError(kBitlengthNotSupported);
+    if (bits == m_work.BitCount())
+        return;
+    {
+        std::lock_guard lock(DIBDrawLock());
+        m_work.SetBitCount(bits);
+        m_background.SetBitCount(bits);
+    }
+    RenderBackground();
+    {
+        std::lock_guard lock(DIBDrawLock());
+        RenderBar();
+    }
+    update();
+}
+
 void TMMCustomLevel::setOnDrawBar(DrawBarEvent handler)
 {
     const bool cleared = m_onDrawBar && !handler;
@@ -719,4 +740,23 @@ void TMMCustomLevel::setOnDrawBar(DrawBarEvent handler)
     if (cleared)
         RenderBackground();
     update();
+}
+
+void layoutAnswerMeter(TMMLevel &m, TMMChannel channel)
+{
+    TMMBevel bevel;
+    bevel.BevelOuter = bvLowered;
+    bevel.BevelOuterWidth = 1;
+    m.setBevel(bevel);
+    m.resize(131, 9);
+    m.setPoint1(50);
+    m.setPoint2(75);
+    m.setBitLength(b16Bit);
+    m.setMode(mStereo);
+    m.setChannel(channel);
+    m.setSamples(99);
+    m.setNumPeaks(2);
+    m.setPeakSpeed(1);
+    m.setDecayMode(dmStepUp);
+    m.setDecay(9);
 }

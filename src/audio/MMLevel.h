@@ -91,6 +91,10 @@ public:
     explicit TMMDIBGraphicControl(QWidget *parent = nullptr);
 
     [[nodiscard]] const TMMDIBCanvas &WorkImage() const { return m_work; }
+    // Depth of the off-screen images: 8 (palette, the default) or 24; any
+    // other raises EMMDIBError("Bitlength not supported yet").
+    [[nodiscard]] int BitCount() const { return m_work.BitCount(); }
+    virtual void setBitCount(int bits) { m_work.SetBitCount(bits); }
 
 protected:
     TMMDIBCanvas m_work;
@@ -177,6 +181,7 @@ public:
     using DrawBarEvent = std::function<void(TMMCustomLevel *sender, TMMDIBCanvas &canvas,
                                             int peak, int value, QRect rect)>;
     void setOnDrawBar(DrawBarEvent handler);
+    void setBitCount(int bits) override;
     std::function<void(TMMCustomLevel *)> OnPaint;
     std::function<void(TMMCustomLevel *)> OnGainOverflow;
     std::function<void(TMMCustomLevel *)> OnPcmOverflow;
@@ -285,3 +290,9 @@ class TMMLevel : public TMMCustomLevel
 public:
     explicit TMMLevel(QWidget *parent = nullptr) : TMMCustomLevel(parent) {}
 };
+
+// The layout settings of the test window's meters mlvl1 (chLeft) and mlvl2
+// (chRight): 131 x 9 with a 1-pixel lowered bevel, zones at 50 % and 75 %,
+// 16-bit stereo blocks of 99 frames, a 2-spot peak marker falling a spot
+// per tick, step-up decay 9. Position and visibility are the window's.
+void layoutAnswerMeter(TMMLevel &meter, TMMChannel channel);

@@ -12,6 +12,9 @@
 #include <new>
 #include <thread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kWaitSteps = 100;
@@ -31,6 +34,15 @@ std::int64_t roundDiv(std::int64_t num, std::int64_t den)
 
 } // namespace
 
+// Applies a thread priority to the calling thread as a nice value. An
+// ordinary user may only lower it; a refused raise leaves it as it was.
+void applyThreadPriority(TThreadPriority p) noexcept
+{
+    static constexpr int kNice[] = {19, 10, 5, 0, -5, -10, -19};
+    const int index = std::clamp(static_cast<int>(p), 0, 6);
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kNice[index]);
+}
+
 std::string waveInErrorMessage(const char *call, const std::string &text)
 {
     return std::string(call) + ":\n\r" + text;
@@ -46,6 +58,7 @@ public:
         : TMMDSPThread(owner)
         , m_waveIn(owner)
     {
+        m_priority = owner->Priority();
     }
     ~TMMWaveInThread() override { quit(); }
 
@@ -67,6 +80,14 @@ public:
         return ok;
     }
 
+    // Asks the thread to take a new priority before its next message.
+    void setPriority(TThreadPriority p)
+    {
+        m_priority = p;
+        m_priorityChanged = true;
+        m_cv.notify_one();
+    }
+
     void quit()
     {
         {
@@ -80,14 +101,19 @@ public:
 protected:
     void Execute() override
     {
+        applyThreadPriority(m_priority.load());
         signalReady();
         for (;;) {
             std::pair<HWAVEIN, PWaveHdr> msg;
             {
                 std::unique_lock lock(m_mutex);
-                m_cv.wait(lock, [&] { return m_quit || !m_messages.empty(); });
+                m_cv.wait(lock, [&] { return m_quit || !m_messages.empty() || m_priorityChanged; });
                 if (m_quit)
                     break;
+                if (m_priorityChanged.exchange(false))
+                    applyThreadPriority(m_priority.load());
+                if (m_messages.empty())
+                    continue;
                 msg = m_messages.front();
                 m_messages.pop_front();
             }
@@ -127,6 +153,8 @@ private:
     std::deque<std::pair<HWAVEIN, PWaveHdr>> m_messages;
     bool m_quit = false;
     bool m_ready = false;
+    std::atomic<TThreadPriority> m_priority{tpHigher};
+    std::atomic<bool> m_priorityChanged{false};
 };
 
 // ---------------------------------------------------------------------------
@@ -333,9 +361,9 @@ std::int32_t TMMCustomWaveIn::computeMaxBytes() const
 
 void TMMCustomWaveIn::SetPriority(TThreadPriority value)
 {
-    // Linux lets an ordinary user lower a thread's priority only; the value
-    // is kept for the layout and otherwise has no effect here.
     m_priority = value;
+    if (m_workerThread)
+        m_workerThread->setPriority(value);
 }
 
 void TMMCustomWaveIn::SetPWaveFormat(const TWaveFormatEx *f)

@@ -89,6 +89,8 @@ public:
     [[nodiscard]] std::int32_t MaxBytes() const { return m_maxBytes; }
     [[nodiscard]] std::int32_t Queued() const { return m_queued.load(); }
     [[nodiscard]] const TWaveInCaps &Caps() const { return m_caps; }
+    // Blocks the buffer pool holds (in use or kept for the next open).
+    [[nodiscard]] std::size_t PoolBlocks() const { return m_pool.BlockCount(); }
 
     // Properties.
     void SetNumBuffers(std::int32_t value) override;

@@ -3,6 +3,7 @@
 #include "media/VideoTarget.h"
 
 #include "platform/Messages.h"
+#include "platform/WinPath.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -12,23 +13,23 @@
 namespace media {
 
 FakeBackend::FakeBackend(FakeMedia &media, BackendPurpose purpose)
-    : m_media(media), m_purpose(purpose), m_alive(std::make_shared<bool>(true))
+    : m_media(&media), m_purpose(purpose), m_alive(std::make_shared<bool>(true))
 {
 }
 
 FakeBackend::~FakeBackend()
 {
     *m_alive = false;
-    if (m_target)
-        m_target->bindEngine(nullptr);
-    m_media.forget(this);
+    if (m_media)
+        m_media->forget(this);
 }
 
 OpenError FakeBackend::open(const QString &path)
 {
     close();
     m_calls.push_back(QStringLiteral("open ") + path);
-    const FakeMedia::FileInfo info = m_media.lookup(path);
+    const FakeMedia::FileInfo info =
+        m_media ? m_media->lookup(path) : FakeMedia::FileInfo{0, false, OpenError::FileNotFound};
     if (info.error != OpenError::None)
         return info.error;
     m_path = path;
@@ -88,6 +89,12 @@ void FakeBackend::setAttenuation(int hundredthsOfDb)
     m_attenuation = hundredthsOfDb;
 }
 
+void FakeBackend::setRate(double rate)
+{
+    m_calls.push_back(QStringLiteral("rate %1").arg(rate));
+    m_rate = rate;
+}
+
 void FakeBackend::attachVideoTarget(VideoTarget *target)
 {
     m_calls.push_back(target ? QStringLiteral("attach") : QStringLiteral("detach"));
@@ -143,17 +150,20 @@ FakeMedia::FakeMedia()
 
 FakeMedia::~FakeMedia()
 {
+    for (FakeBackend *backend : m_backends)
+        if (backend)
+            backend->m_media = nullptr;
     setBackendFactory(std::move(m_previous));
 }
 
 void FakeMedia::addFile(const QString &path, std::int64_t lengthMs, bool hasVideo)
 {
-    m_files[path] = FileInfo{lengthMs, hasVideo, OpenError::None};
+    m_files[platform::hostPathString(path)] = FileInfo{lengthMs, hasVideo, OpenError::None};
 }
 
 void FakeMedia::failOpen(const QString &path, OpenError error)
 {
-    m_files[path] = FileInfo{0, false, error};
+    m_files[platform::hostPathString(path)] = FileInfo{0, false, error};
 }
 
 FakeBackend *FakeMedia::latest(BackendPurpose purpose) const

@@ -13,8 +13,8 @@
 // (or an open failure), nothing plays by itself, and the test decides when
 // playback ends. Installing a FakeMedia replaces the process-wide backend
 // factory for its lifetime, so every TMediaPlayer and TFilterGraph created
-// or activated meanwhile runs on fake players. Players made meanwhile must be
-// destroyed (or their graphs made inactive) before the FakeMedia goes.
+// or activated meanwhile runs on fake players. A fake player that outlives
+// its FakeMedia keeps working on the file it has open and opens nothing new.
 // UI thread only.
 namespace media {
 
@@ -37,6 +37,8 @@ public:
     bool seekMs(std::int64_t ms) override;
     void setAttenuation(int hundredthsOfDb) override;
     int attenuation() const override { return m_attenuation; }
+    void setRate(double rate) override;
+    [[nodiscard]] double rate() const { return m_rate; }
     bool hasVideo() const override { return m_open && m_video; }
     void attachVideoTarget(VideoTarget *target) override;
 
@@ -52,16 +54,17 @@ public:
     [[nodiscard]] const QString &path() const { return m_path; }
     [[nodiscard]] VideoTarget *videoTarget() const { return m_target; }
     // Calls the owner made, in order: "open <path>", "close", "play",
-    // "pause", "seek <ms>", "attenuation <n>", "attach", "detach".
+    // "pause", "seek <ms>", "attenuation <n>", "rate <r>", "attach", "detach".
     [[nodiscard]] const std::vector<QString> &calls() const { return m_calls; }
     void clearCalls() { m_calls.clear(); }
     // Makes play() or pause() refuse (the engine's answer is false).
     bool refuseCommands = false;
 
 private:
+    friend class FakeMedia;
     void postEnd(EndReason reason);
 
-    FakeMedia &m_media;
+    FakeMedia *m_media;
     BackendPurpose m_purpose;
     QString m_path;
     bool m_open = false;
@@ -70,6 +73,7 @@ private:
     std::int64_t m_position = 0;
     std::int64_t m_length = 0;
     int m_attenuation = 0;
+    double m_rate = 1.0;
     VideoTarget *m_target = nullptr;
     std::vector<QString> m_calls;
     std::shared_ptr<bool> m_alive;
@@ -84,9 +88,9 @@ public:
     FakeMedia(const FakeMedia &) = delete;
     FakeMedia &operator=(const FakeMedia &) = delete;
 
-    // Declares a file the fake players can open. Paths are compared as
-    // given to open(), after platform::hostPath() has been applied by the
-    // caller (the players pass host paths).
+    // Declares a file the fake players can open. Windows paths
+    // (c:\testtank\a.mp3) are mapped to host paths as the players map
+    // them; host paths stay as they are.
     void addFile(const QString &path, std::int64_t lengthMs, bool hasVideo = false);
     // Makes opening a path fail with the given error.
     void failOpen(const QString &path, OpenError error);

@@ -83,6 +83,10 @@ MpvBackend::MpvBackend(BackendPurpose purpose)
     setOption(h, "audio-fallback-to-null", "yes");
     setOption(h, "audio-display", "no");
     setOption(h, "vo", "null");
+    // Decoding on the processor is plenty for prompts; probing hardware
+    // decoders only prints noise on machines without them.
+    setOption(h, "hwdec", "no");
+    setOption(h, "gpu-hwdec-interop", "no");
     if (purpose == BackendPurpose::Audio)
         setOption(h, "vid", "no");
     for (const auto &[name, value] : extra())
@@ -108,7 +112,7 @@ MpvBackend::~MpvBackend()
 {
     *m_alive = false;
     if (m_target && m_handle)
-        m_target->bindEngine(nullptr);
+        m_target->bindEngine(nullptr, {});
     m_handle.reset();
 }
 
@@ -145,25 +149,68 @@ OpenError MpvBackend::open(const QString &path)
     if (::access(local.constData(), R_OK) != 0)
         return OpenError::AccessDenied;
 
+    const OpenError loaded = load(local, 0);
+    if (loaded != OpenError::None)
+        return loaded;
+    mpv_handle *h = m_handle.get();
+    double duration = 0;
+    if (!getDouble(h, "duration", duration) || !std::isfinite(duration) || duration < 0)
+        duration = 0;
+    m_length = std::llround(duration * 1000.0);
+    std::int64_t vid = 0;
+    m_video = m_purpose == BackendPurpose::Video
+        && mpv_get_property(h, "vid", MPV_FORMAT_INT64, &vid) >= 0 && vid > 0;
+    // A file without any audio or video stream (a text file that a demuxer
+    // happened to accept) is nothing a player can play.
+    std::int64_t aid = 0;
+    const bool audio = mpv_get_property(h, "aid", MPV_FORMAT_INT64, &aid) >= 0 && aid > 0;
+    if (!audio && !m_video) {
+        const char *stop[] = {"stop", nullptr};
+        mpv_command(h, stop);
+        m_entry = -1;
+        return OpenError::Unsupported;
+    }
+    m_path = local;
+    m_open = true;
+    m_playing = false;
+    return OpenError::None;
+}
+
+OpenError MpvBackend::load(const QByteArray &local, std::int64_t startMs)
+{
     mpv_handle *h = m_handle.get();
     // Events still queued belong to the file before; settle them first so
     // that the wait below sees only news of this file.
     drainEvents();
     setFlag(h, "pause", true);
+    // The start position is an option for every file loaded from now on; it
+    // is put back right after this load.
+    const QByteArray start = startMs > 0
+        ? QByteArray::number(static_cast<double>(startMs) / 1000.0, 'f', 3)
+        : QByteArray("none");
+    mpv_set_property_string(h, "start", start.constData());
     mpv_node result{};
     const char *cmd[] = {"loadfile", local.constData(), "replace", nullptr};
-    if (mpv_command_ret(h, cmd, &result) < 0)
-        return OpenError::Unsupported;
+    const int sent = mpv_command_ret(h, cmd, &result);
     std::int64_t entry = -1;
-    if (result.format == MPV_FORMAT_NODE_MAP) {
+    if (sent >= 0 && result.format == MPV_FORMAT_NODE_MAP) {
         for (int i = 0; i < result.u.list->num; ++i) {
             if (std::strcmp(result.u.list->keys[i], "playlist_entry_id") == 0
                 && result.u.list->values[i].format == MPV_FORMAT_INT64)
                 entry = result.u.list->values[i].u.int64;
         }
     }
-    mpv_free_node_contents(&result);
+    if (sent >= 0)
+        mpv_free_node_contents(&result);
+    const OpenError verdict = sent < 0 ? OpenError::Unsupported : awaitVerdict(entry);
+    if (startMs > 0)
+        mpv_set_property_string(h, "start", "none");
+    return verdict;
+}
 
+OpenError MpvBackend::awaitVerdict(std::int64_t entry)
+{
+    mpv_handle *h = m_handle.get();
     // Wait only for libmpv's own verdict on this file.
     const auto deadline = std::chrono::steady_clock::now()
         + std::chrono::duration<double>(kOpenTimeoutSeconds);
@@ -193,33 +240,39 @@ OpenError MpvBackend::open(const QString &path)
                 return OpenError::Unsupported;
             continue;
         }
-        if (event->event_id == MPV_EVENT_FILE_LOADED && started)
-            break;
+        if (event->event_id == MPV_EVENT_FILE_LOADED && started) {
+            m_entry = entry;
+            return OpenError::None;
+        }
         if (event->event_id == MPV_EVENT_SHUTDOWN)
             return OpenError::NoDevice;
     }
+}
 
-    m_entry = entry;
-    double duration = 0;
-    if (!getDouble(h, "duration", duration) || !std::isfinite(duration) || duration < 0)
-        duration = 0;
-    m_length = std::llround(duration * 1000.0);
-    std::int64_t vid = 0;
-    m_video = m_purpose == BackendPurpose::Video
-        && mpv_get_property(h, "vid", MPV_FORMAT_INT64, &vid) >= 0 && vid > 0;
-    // A file without any audio or video stream (a text file that a demuxer
-    // happened to accept) is nothing a player can play.
-    std::int64_t aid = 0;
-    const bool audio = mpv_get_property(h, "aid", MPV_FORMAT_INT64, &aid) >= 0 && aid > 0;
-    if (!audio && !m_video) {
-        const char *stop[] = {"stop", nullptr};
-        mpv_command(h, stop);
-        m_entry = -1;
-        return OpenError::Unsupported;
-    }
-    m_open = true;
+void MpvBackend::renderContextReady()
+{
+    if (!m_ready)
+        return;
+    mpv_set_property_string(m_handle.get(), "vo", "libmpv");
+    if (!m_open || !m_video)
+        return;
+    // libmpv's output fails for good on a file whose video started without
+    // a render context, and switching the output under a playing file is
+    // racy; loading the file again at its position is what works every time.
+    const bool wasPlaying = m_playing;
+    const bool atEnd = eofReached();
+    const std::int64_t position = atEnd ? m_length : positionMs();
     m_playing = false;
-    return OpenError::None;
+    if (load(m_path, position) != OpenError::None) {
+        m_open = false;
+        m_video = false;
+        m_entry = -1;
+        if (wasPlaying)
+            postEnd(EndReason::Failed);
+        return;
+    }
+    if (wasPlaying)
+        play();
 }
 
 void MpvBackend::close()
@@ -231,6 +284,7 @@ void MpvBackend::close()
     m_video = false;
     m_length = 0;
     m_entry = -1;
+    m_path.clear();
     const char *stop[] = {"stop", nullptr};
     mpv_command(m_handle.get(), stop);
 }
@@ -302,18 +356,34 @@ void MpvBackend::setAttenuation(int hundredthsOfDb)
     mpv_set_property(m_handle.get(), "volume", MPV_FORMAT_DOUBLE, &volume);
 }
 
+void MpvBackend::setRate(double rate)
+{
+    if (!m_ready || !(rate > 0))
+        return;
+    mpv_set_property(m_handle.get(), "speed", MPV_FORMAT_DOUBLE, &rate);
+}
+
 void MpvBackend::attachVideoTarget(VideoTarget *target)
 {
     if (target == m_target)
         return;
-    if (m_target && m_handle)
-        m_target->bindEngine(nullptr);
+    if (m_target && m_handle) {
+        m_target->bindEngine(nullptr, {});
+        mpv_set_property_string(m_handle.get(), "vo", "null");
+    }
     m_target = target;
     if (!m_ready || m_purpose != BackendPurpose::Video)
         return;
-    mpv_set_property_string(m_handle.get(), "vo", target ? "libmpv" : "null");
-    if (target)
-        target->bindEngine(m_handle.get());
+    // The output moves to libmpv once the target's render context exists
+    // (at once for the software renderer, when the OpenGL widget first
+    // initialises otherwise).
+    if (target) {
+        std::weak_ptr<bool> alive = m_alive;
+        target->bindEngine(m_handle.get(), [this, alive] {
+            if (const auto flag = alive.lock(); flag && *flag)
+                renderContextReady();
+        });
+    }
 }
 
 void MpvBackend::drainEvents()

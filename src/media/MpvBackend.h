@@ -40,6 +40,7 @@ public:
     bool seekMs(std::int64_t ms) override;
     void setAttenuation(int hundredthsOfDb) override;
     int attenuation() const override { return m_attenuation; }
+    void setRate(double rate) override;
     bool hasVideo() const override { return m_open && m_video; }
     void attachVideoTarget(VideoTarget *target) override;
 
@@ -59,6 +60,11 @@ private:
     };
     using MpvHandle = std::unique_ptr<mpv_handle, MpvDeleter>;
 
+    // Loads a local file paused, at a start position, and waits for libmpv's
+    // verdict; sets m_entry on success.
+    [[nodiscard]] OpenError load(const QByteArray &local, std::int64_t startMs);
+    [[nodiscard]] OpenError awaitVerdict(std::int64_t entry);
+    void renderContextReady();
     void drainEvents();
     void handleEvent(const mpv_event &event);
     void postEnd(EndReason reason);
@@ -69,6 +75,7 @@ private:
     bool m_ready = false;
     // Receives the wake-ups of libmpv's threads on the UI thread.
     std::unique_ptr<QObject> m_context;
+    QByteArray m_path;
     bool m_open = false;
     bool m_playing = false;
     bool m_video = false;

@@ -68,6 +68,9 @@ public:
     virtual void setAttenuation(int hundredthsOfDb) = 0;
     [[nodiscard]] virtual int attenuation() const = 0;
 
+    // Playback speed, 1.0 normal.
+    virtual void setRate(double rate) = 0;
+
     [[nodiscard]] virtual bool hasVideo() const = 0;
 
     // Attaches the surface the video is drawn on (nullptr detaches). The

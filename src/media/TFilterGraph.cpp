@@ -125,6 +125,9 @@ void TFilterGraph::RenderFile(const QString &fileName)
     };
     m_rendered = true;
     applyVolume();
+    // The balance has no counterpart in the engine (see docs/media.md); the
+    // rate is its speed.
+    m_backend->setRate(m_rate);
     notifyClients(media::GraphNotice::FileRendered);
 }
 

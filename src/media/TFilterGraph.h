@@ -58,9 +58,11 @@ public:
     // rendered file.
     [[nodiscard]] int Volume() const { return m_volume; }
     void setVolume(int volume);
+    // Stored only: the engine offers no balance control.
     [[nodiscard]] int Balance() const { return m_balance; }
     void setBalance(int balance) { m_balance = balance; }
     [[nodiscard]] double Rate() const { return m_rate; }
+    // Applied after each rendered file.
     void setRate(double rate) { m_rate = rate; }
 
     // Stop and empty the graph (the bound renderer stays). Nothing while

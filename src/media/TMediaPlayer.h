@@ -74,14 +74,15 @@ public:
     // Closes an open file first; raises with the player's text on failure
     // and stays closed.
     void Open();
-    // Nothing when no file is open.
+    // Nothing when no file is open. A completion still armed is dropped,
+    // not delivered.
     void Close();
     // From the current position to the end; one completion follows.
     void Play();
-    // Stops at the current position.
+    // Stops at the current position; an armed completion ends as aborted.
     void Stop();
-    // Pauses a playing file, resumes (with a completion) a paused one,
-    // nothing otherwise.
+    // Pauses a playing file (an armed completion ends as aborted), resumes
+    // a paused one (with a completion of its own), nothing otherwise.
     void Pause();
 
     [[nodiscard]] TMPModes Mode() const;

@@ -35,14 +35,6 @@ void installUpdateCallback(mpv_render_context *ctx, W *widget)
         widget);
 }
 
-void reloadVideo(mpv_handle *engine)
-{
-    // A file loaded before the context existed had its video output fail;
-    // reloading the video brings the picture in.
-    const char *cmd[] = {"video-reload", nullptr};
-    mpv_command_async(engine, 0, cmd);
-}
-
 class GLSurface : public QOpenGLWidget, public VideoSurface
 {
 public:
@@ -50,13 +42,13 @@ public:
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
-    ~GLSurface() override { bindEngine(nullptr); }
+    ~GLSurface() override { bindEngine(nullptr, {}); }
 
     QWidget *widget() override { return this; }
     int framesDrawn() const override { return m_frames; }
     bool isRendering() const override { return m_ctx != nullptr; }
 
-    void bindEngine(mpv_handle *engine) override
+    void bindEngine(mpv_handle *engine, std::function<void()> contextReady) override
     {
         if (m_ctx) {
             // The context must be current while libmpv frees its GL objects.
@@ -65,6 +57,7 @@ public:
             doneCurrent();
         }
         m_engine = engine;
+        m_contextReady = std::move(contextReady);
         if (m_engine && context())
             createContext();
         update();
@@ -125,12 +118,14 @@ private:
         if (mpv_render_context_create(&raw, m_engine, params) >= 0) {
             m_ctx.reset(raw);
             installUpdateCallback(raw, this);
-            reloadVideo(m_engine);
         }
         doneCurrent();
+        if (m_ctx && m_contextReady)
+            m_contextReady();
     }
 
     mpv_handle *m_engine = nullptr;
+    std::function<void()> m_contextReady;
     RenderContext m_ctx;
     int m_frames = 0;
 };
@@ -143,13 +138,13 @@ public:
         setAttribute(Qt::WA_OpaquePaintEvent);
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
-    ~SoftwareSurface() override { bindEngine(nullptr); }
+    ~SoftwareSurface() override { bindEngine(nullptr, {}); }
 
     QWidget *widget() override { return this; }
     int framesDrawn() const override { return m_frames; }
     bool isRendering() const override { return m_ctx != nullptr; }
 
-    void bindEngine(mpv_handle *engine) override
+    void bindEngine(mpv_handle *engine, std::function<void()> contextReady) override
     {
         m_ctx.reset();
         m_image = QImage();
@@ -162,7 +157,8 @@ public:
             if (mpv_render_context_create(&raw, engine, params) >= 0) {
                 m_ctx.reset(raw);
                 installUpdateCallback(raw, this);
-                reloadVideo(engine);
+                if (contextReady)
+                    contextReady();
             }
         }
         update();

@@ -1,4 +1,6 @@
+#include "audio/FakeWaveInDevice.h"
 #include "audio/MMACM.h"
+#include "audio/MMWRec.h"
 #include "audio/MMConect.h"
 #include "audio/MMLevel.h"
 #include "audio/MMTimer.h"
@@ -14,6 +16,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -48,21 +51,6 @@ std::vector<std::uint8_t> adpcmBuffer(double left, double right)
     return msadpcm::encode(tone(2 * 2036, left, right), 2, 2048, 1);
 }
 
-void setupMeter(TMMLevel &m, TMMChannel channel)
-{
-    m.resize(131, 9);
-    m.setPoint1(50);
-    m.setPoint2(75);
-    m.setBitLength(b16Bit);
-    m.setMode(mStereo);
-    m.setChannel(channel);
-    m.setSamples(99);
-    m.setNumPeaks(2);
-    m.setPeakSpeed(1);
-    m.setDecayMode(dmStepUp);
-    m.setDecay(9);
-}
-
 // The test window's arrangement: an upstream member with the recorder's
 // format, the connector with its two meters.
 struct Rig {
@@ -78,8 +66,8 @@ struct Rig {
         window.resize(300, 100);
         mlvl1 = new TMMLevel(&window);
         mlvl2 = new TMMLevel(&window);
-        setupMeter(*mlvl1, chLeft);
-        setupMeter(*mlvl2, chRight);
+        layoutAnswerMeter(*mlvl1, chLeft);
+        layoutAnswerMeter(*mlvl2, chRight);
         mlvl2->move(0, 20);
         window.show();
         source.ProvidesOutput = true;
@@ -396,6 +384,47 @@ TEST_F(ConnectorTest, FeedLoopShowsEveryBlockWithoutSpinning)
     EXPECT_EQ(rig.mlvl1->BarValue(), 0);
 }
 
+TEST_F(ConnectorTest, TriggerFeedsOnTheMainThreadOrPostsOneMessage)
+{
+    Rig rig;
+    TMMConnector &c = rig.connector;
+    c.SetAutoTrigger(false);
+    c.SetSynchronize(false);
+    int triggers = 0;
+    c.OnTrigger = [&](TMMConnector *) { ++triggers; };
+    rig.start();
+    testutil::pump(10);
+    ASSERT_TRUE(c.Active());
+    EXPECT_EQ(TMMConnector::ActiveCount(), 0); // not part of the feed loop
+    rig.deliver(adpcmBuffer(20000, 20000));
+    testutil::pump(10);
+    EXPECT_EQ(c.LevelBlocksFed(), 0);
+
+    c.Trigger();
+    EXPECT_EQ(c.LevelBlocksFed(), 1);
+    EXPECT_EQ(triggers, 1);
+    // From another thread: one message until it has been handled.
+    std::thread other([&] {
+        c.Trigger();
+        c.Trigger();
+    });
+    other.join();
+    EXPECT_EQ(c.LevelBlocksFed(), 1);
+    testutil::pump(10);
+    EXPECT_EQ(c.LevelBlocksFed(), 2);
+    std::thread again([&] { c.Trigger(); });
+    again.join();
+    testutil::pump(10);
+    EXPECT_EQ(c.LevelBlocksFed(), 3);
+    // With AutoTrigger the loop feeds and Trigger does nothing.
+    c.SetAutoTrigger(true);
+    testutil::pump(10);
+    const long long fed = c.LevelBlocksFed();
+    c.Trigger();
+    EXPECT_EQ(c.LevelBlocksFed(), fed);
+    c.Stopped();
+}
+
 // A tone that steps from silence to full scale and back, delivered at the
 // pace it was recorded: the meters' values follow it.
 TEST_F(ConnectorTest, MetersFollowAToneThatStepsUpAndDown)
@@ -432,6 +461,56 @@ TEST_F(ConnectorTest, MetersFollowAToneThatStepsUpAndDown)
         EXPECT_EQ(right[k], 0) << k;
     }
     c.Stopped();
+}
+
+// The test window's chain: wave-in (fake) -> file writer -> recorder ->
+// connector, the meters lit while an answer is recorded and empty after.
+TEST_F(ConnectorTest, RecorderChainLightsTheMetersWhileRecording)
+{
+    testutil::TempDataHome home;
+    std::filesystem::create_directories(home.driveC() / "recording");
+    FakeWaveInDevice dev{1};
+    ScopedWaveInDevice scope{dev};
+    QWidget window;
+    auto *mlvl1 = new TMMLevel(&window);
+    auto *mlvl2 = new TMMLevel(&window);
+    layoutAnswerMeter(*mlvl1, chLeft);
+    layoutAnswerMeter(*mlvl2, chRight);
+    window.show();
+    TMMWaveRecorder WaveRecorder;
+    WaveRecorder.ApplyAnswerLayout();
+    TMMConnector mcnctrConnector;
+    // Both ends of the link, as the window's layout sets them.
+    WaveRecorder.SetOutput(&mcnctrConnector);
+    mcnctrConnector.SetInput(&WaveRecorder);
+    mcnctrConnector.SetLevel1(mlvl1);
+    mcnctrConnector.SetLevel2(mlvl2);
+    mcnctrConnector.SetSynchronize(false);
+    ASSERT_EQ(WaveRecorder.Output(), &mcnctrConnector);
+
+    for (int answer = 0; answer < 2; ++answer) {
+        WaveRecorder.Wave()->SetFileName(answer ? "c:\\recording\\2.wav"
+                                                : "c:\\recording\\1.wav");
+        WaveRecorder.Start();
+        ASSERT_TRUE(mcnctrConnector.Running()) << answer;
+        EXPECT_EQ(mcnctrConnector.RealBufferSize(), 4096);
+        EXPECT_TRUE(mcnctrConnector.Converting());
+        EXPECT_EQ(mlvl1->BarValue(), 0);
+        const long long fed = mcnctrConnector.LevelBlocksFed();
+        ASSERT_EQ(dev.deliver(adpcmBuffer(30000, 8000)), 1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (mcnctrConnector.LevelBlocksFed() - fed < 41
+               && std::chrono::steady_clock::now() < deadline)
+            testutil::pump(5);
+        EXPECT_EQ(mcnctrConnector.LevelBlocksFed() - fed, 41);
+        EXPECT_GE(mlvl1->BarValue(), 62);
+        EXPECT_GE(mlvl2->BarValue(), 38);
+        EXPECT_LE(mlvl2->BarValue(), 45);
+        WaveRecorder.Stop();
+        EXPECT_FALSE(mcnctrConnector.Running());
+        EXPECT_EQ(mlvl1->BarValue(), 0);
+        EXPECT_EQ(mlvl2->BarValue(), 0);
+    }
 }
 
 } // namespace

@@ -63,17 +63,8 @@ protected:
     TMMLevel &windowMeter(TMMChannel channel = chLeft, TMMDecayMode decay = dmStepUp)
     {
         auto m = std::make_unique<TMMLevel>();
-        m->resize(131, 9);
-        m->setPoint1(50);
-        m->setPoint2(75);
-        const TWaveFormatEx f = pcm(16, 2, 44100);
-        m->SetWaveFormat(&f);
-        m->setChannel(channel);
-        m->setSamples(99);
-        m->setNumPeaks(2);
-        m->setPeakSpeed(1);
+        layoutAnswerMeter(*m, channel);
         m->setDecayMode(decay);
-        m->setDecay(9);
         m->show();
         m_meters.push_back(std::move(m));
         return *m_meters.back();
@@ -463,6 +454,21 @@ TEST_F(LevelTest, DrawBarHandlerReplacesTheDrawing)
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(lastValue, 65);
     EXPECT_EQ(m.WorkImage().Pixel(5, 5), 0xFFFFFF00);
+}
+
+TEST_F(LevelTest, TrueColourImagesShowTheSameColours)
+{
+    TMMLevel &m = windowMeter(chLeft, dmNone);
+    m.DisplayLevel(32767);
+    EXPECT_THROW(m.setBitCount(16), EMMDIBError);
+    EXPECT_EQ(m.BitCount(), 8);
+    m.setBitCount(24);
+    EXPECT_EQ(m.BitCount(), 24);
+    EXPECT_EQ(m.BackgroundImage().BitCount(), 24);
+    EXPECT_EQ(m.WorkImage().Pixel(m.SpotRect(1).x(), 0), kAqua);
+    EXPECT_EQ(m.WorkImage().Pixel(m.SpotRect(65).x(), 6), kRed);
+    EXPECT_EQ(m.BackgroundImage().Pixel(m.SpotRect(65).x(), 6), kMaroon);
+    EXPECT_EQ(m.BackgroundImage().Pixel(1, 3), kBlack);
 }
 
 TEST(DIBCanvasTest, DepthsAndPalette)

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <filesystem>
+#include <string>
+
 using mediatest::files;
 using mediatest::waitFor;
 
@@ -73,4 +77,51 @@ TEST(TFilterGraphMpvTest, VolumeReachesTheEngineOnTheCubicScale)
     graph.RenderFile(files().mp4);
     auto *engine = static_cast<media::MpvBackend *>(graph.backend());
     EXPECT_EQ(engine->attenuation(), -9247);
+}
+
+namespace {
+
+// RMS amplitude of a WAVE file as sox measures it.
+double rmsOf(const std::filesystem::path &wav)
+{
+    std::string out;
+    testutil::run("sox '" + wav.string() + "' -n stat 2>&1", &out);
+    const auto at = out.find("RMS     amplitude:");
+    if (at == std::string::npos)
+        return -1;
+    return std::stod(out.substr(at + 18));
+}
+
+// The audio of a rendered file as the engine outputs it at a volume,
+// written to a WAVE file instead of the sound card.
+double playedRms(int volume, const std::filesystem::path &out)
+{
+    media::MpvBackend::setExtraOptions(
+        {{"ao", "pcm"}, {"ao-pcm-file", out.string()}, {"ao-pcm-waveheader", "yes"}, {"vo", "null"}});
+    TFilterGraph graph;
+    bool done = false;
+    graph.OnGraphComplete = [&](QObject *, qint32, qintptr) { done = true; };
+    graph.setVolume(volume);
+    graph.setActive(true);
+    graph.RenderFile(files().mp4);
+    graph.Play();
+    EXPECT_TRUE(waitFor([&] { return done; }));
+    graph.setActive(false); // closes the output file
+    media::MpvBackend::setExtraOptions({});
+    return rmsOf(out);
+}
+
+} // namespace
+
+TEST(TFilterGraphMpvTest, VolumeAttenuatesTheOutputByTheMappedDecibels)
+{
+    testutil::TempDir dir;
+    const double full = playedRms(10000, dir.path() / "full.wav");
+    const double half = playedRms(5000, dir.path() / "half.wav");
+    const double quiet = playedRms(1, dir.path() / "quiet.wav");
+    ASSERT_GT(full, 0.05);
+    // 5000 maps to -752 hundredths of a decibel: an amplitude of 0.42.
+    EXPECT_NEAR(half / full, std::pow(10.0, -7.52 / 20.0), 0.02);
+    // 1 maps to -92.47 dB: far below anything audible.
+    EXPECT_LT(quiet / full, 1e-3);
 }

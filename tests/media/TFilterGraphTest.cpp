@@ -23,7 +23,7 @@ struct Listener : media::FilterGraphClient {
 };
 
 struct Target : media::VideoTarget {
-    void bindEngine(mpv_handle *) override {}
+    void bindEngine(mpv_handle *, std::function<void()>) override {}
     bool isRendering() const override { return false; }
 };
 
@@ -48,6 +48,16 @@ protected:
     TFilterGraph graph;
     int completions = 0;
 };
+
+// What the graph told the engine after it last opened a file.
+std::vector<QString> afterOpen(const FakeBackend *engine)
+{
+    const auto &calls = engine->calls();
+    auto it = calls.end();
+    while (it != calls.begin() && !(it - 1)->startsWith(QStringLiteral("open ")))
+        --it;
+    return {it, calls.end()};
+}
 
 std::string messageOf(const std::function<void()> &fn)
 {
@@ -89,12 +99,14 @@ TEST_F(TFilterGraphTest, VolumeIsClampedStoredAndAppliedAfterEveryRender)
     graph.setActive(true);
     EXPECT_EQ(engine()->attenuation(), -9247);
     graph.RenderFile(QStringLiteral("/v/a.mp4"));
-    ASSERT_FALSE(engine()->calls().empty());
-    EXPECT_EQ(engine()->calls().back(), QStringLiteral("attenuation -9247"));
+    EXPECT_EQ(afterOpen(engine()),
+              (std::vector<QString>{QStringLiteral("attenuation -9247"), QStringLiteral("rate 1")}));
     graph.ClearGraph();
     graph.setVolume(10000); // before rendering
+    graph.setRate(1.5);
     graph.RenderFile(QStringLiteral("/v/b.mp4"));
-    EXPECT_EQ(engine()->calls().back(), QStringLiteral("attenuation 0"));
+    EXPECT_EQ(afterOpen(engine()),
+              (std::vector<QString>{QStringLiteral("attenuation 0"), QStringLiteral("rate 1.5")}));
 }
 
 TEST_F(TFilterGraphTest, InactiveGraphIgnoresEveryOperation)
@@ -178,6 +190,20 @@ TEST_F(TFilterGraphTest, CompletionOfAClearedOrReplacedFileIsDropped)
     graph.setActive(false);
     testutil::pump(10);
     EXPECT_EQ(completions, 0);
+}
+
+TEST(TFilterGraphFakeTest, GraphOutlivingItsFakeMediaStaysSafe)
+{
+    TFilterGraph graph;
+    {
+        FakeMedia fake;
+        fake.addFile(QStringLiteral("/v/a.mp4"), 1000, true);
+        graph.setActive(true);
+        graph.RenderFile(QStringLiteral("/v/a.mp4"));
+    }
+    EXPECT_NO_THROW(graph.Play());
+    EXPECT_THROW(graph.RenderFile(QStringLiteral("/v/a.mp4")), EDirectShowException);
+    graph.setActive(false);
 }
 
 TEST_F(TFilterGraphTest, HandlerErrorIsShownByTheErrorDisplay)

@@ -120,6 +120,18 @@ TEST_F(TMediaPlayerTest, OutcomesOfSupersededAbortedAndFailedCommands)
     EXPECT_NE(player.Error(), 0u);
 }
 
+TEST_F(TMediaPlayerTest, NotifyHandlerErrorsGoToTheErrorDisplay)
+{
+    player.OnNotify = [](QObject *) { throw EMCIDeviceError("handler failed"); };
+    open("/media/a.wav");
+    player.Play();
+    player.Stop();
+    testutil::pump(10);
+    ASSERT_EQ(testutil::shownErrors().size(), 1u);
+    EXPECT_EQ(testutil::shownErrors()[0].text, QStringLiteral("handler failed."));
+    EXPECT_EQ(player.NotifyValue(), nvAborted);
+}
+
 TEST_F(TMediaPlayerTest, PauseTogglesAndOnlyTheResumeNotifies)
 {
     open("/media/a.wav");
@@ -178,7 +190,14 @@ TEST_F(TMediaPlayerTest, FailedOpenRaisesAndLeavesThePlayerClosed)
     EXPECT_EQ(messageOf([&] { open("/media/bad.wav"); }), TMediaPlayer::kFileUnplayable);
     EXPECT_EQ(player.DeviceID(), 0);
     EXPECT_EQ(messageOf([&] { open("/media/none.wav"); }), TMediaPlayer::kFileNotFound);
+    fake.failOpen(QStringLiteral("/media/locked.wav"), media::OpenError::AccessDenied);
+    EXPECT_EQ(messageOf([&] { open("/media/locked.wav"); }), TMediaPlayer::kFileUnreadable);
+    fake.failOpen(QStringLiteral("/media/nodev.wav"), media::OpenError::NoDevice);
+    EXPECT_EQ(messageOf([&] { open("/media/nodev.wav"); }), TMediaPlayer::kNoDevice);
     EXPECT_EQ(messageOf([&] { player.Play(); }), "No MCI device open");
+    // A broken engine is replaced at the next open.
+    open("/media/a.wav");
+    EXPECT_NE(player.DeviceID(), 0);
 }
 
 TEST_F(TMediaPlayerTest, ClosingDropsTheWaitingNotifySoTheNextFileIsNotDisturbed)
@@ -199,7 +218,7 @@ TEST_F(TMediaPlayerTest, WindowsPathsAreMappedToDriveC)
 {
     testutil::TempDataHome home;
     const QString host = platform::hostPathString(QStringLiteral("c:\\testtank\\x.wav"));
-    fake.addFile(host, 1000);
+    fake.addFile(QStringLiteral("c:\\testtank\\x.wav"), 1000);
     player.FileName = QStringLiteral("c:\\testtank\\x.wav");
     player.Open();
     EXPECT_EQ(engine()->path(), host);

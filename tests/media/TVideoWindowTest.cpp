@@ -1,5 +1,5 @@
-// TVideoWindow: renderer choice and software drawing on the offscreen
-// platform, with the real engine.
+// TVideoWindow: renderer choice, binding, and drawing with the real engine
+// (software renderer on the offscreen platform, OpenGL under Xvfb).
 #include "MediaFiles.h"
 #include "TestUtil.h"
 #include "media/FakeBackend.h"
@@ -47,7 +47,7 @@ TEST(TVideoWindowTest, RendererStaysBoundAcrossActivationsAndModeChanges)
     graph.setActive(false);
 }
 
-TEST(TVideoWindowTest, SoftwareRendererDrawsTheVideoFrames)
+TEST(TVideoWindowTest, WindowDrawsTheVideoFramesWithTheRendererThePlatformAllows)
 {
     mediatest::NullOutputs outputs(false);
     TFilterGraph graph;
@@ -74,4 +74,28 @@ TEST(TVideoWindowTest, SoftwareRendererDrawsTheVideoFrames)
     ASSERT_TRUE(waitFor([&] { return completions == 1; }));
     graph.setActive(false);
     EXPECT_FALSE(window.isRendering());
+}
+
+TEST(TVideoWindowTest, WindowBoundAfterTheFileWasRenderedStillShowsIt)
+{
+    // The engine loaded and started the file with no video output;
+    // attaching the renderer later must bring the picture in.
+    mediatest::NullOutputs outputs(false);
+    TFilterGraph graph;
+    int completions = 0;
+    graph.OnGraphComplete = [&](QObject *, qint32, qintptr) { ++completions; };
+    graph.setActive(true);
+    graph.RenderFile(files().mp4);
+    graph.Play();
+    testutil::pump(100);
+    TVideoWindow window;
+    window.resize(320, 240);
+    window.show();
+    window.setFilterGraph(&graph);
+    ASSERT_TRUE(waitFor([&] { return window.framesDrawn() > 3; }));
+    // It goes on from where it was and still ends once.
+    ASSERT_TRUE(waitFor([&] { return completions > 0; }));
+    testutil::pump(100);
+    EXPECT_EQ(completions, 1);
+    graph.setActive(false);
 }
