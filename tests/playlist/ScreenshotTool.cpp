@@ -3,6 +3,9 @@
 // Writes playlist-practice-start.png (the tree with its first leaf
 // selected), playlist-practice-recording.png (a practice run in the middle
 // of a recording record) and playlist-exam.png (an exam run showing a text).
+// With a second argument, an installed test folder (scripts/make-sample
+// makes one), it also writes playlist-sample-passage.png: that test's second
+// record performed in a practice run.
 
 #include "ManifestUtil.h"
 #include "app/Unit1.h"
@@ -22,6 +25,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
@@ -166,6 +170,30 @@ int main(int argc, char **argv)
     shoot(exam, out + "/playlist-exam.png");
     exam->close();
     pump(100);
+
+    if (argc > 2) {
+        QDir(tank).removeRecursively();
+        const QString from = QString::fromLocal8Bit(argv[2]);
+        QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            const QString to = tank + QDir(from).relativeFilePath(file);
+            QDir().mkpath(QFileInfo(to).path());
+            QFile::copy(file, to);
+        }
+        main.btn1Click();
+        auto *sample = qobject_cast<TForm2 *>(app::CurrentTestWindow);
+        sample->showNormal();
+        sample->resize(1024, 708);
+        sample->timer->setEnabled(false);
+        sample->timer2->setEnabled(false);
+        sample->dsplaylist.GotoBookmark(TBookmark{0});
+        sample->timer->fire();
+        sample->timer->setEnabled(false);
+        shoot(sample, out + "/playlist-sample-passage.png");
+        sample->close();
+        pump(100);
+    }
     app::Form1 = nullptr;
     return 0;
 }
