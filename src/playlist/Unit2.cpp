@@ -117,11 +117,15 @@ TForm2::~TForm2()
     // The application-wide reference must not outlive the window.
     if (app::CurrentTestWindow == this)
         app::CurrentTestWindow = nullptr;
-    // Players first: their engines may still post news to this window.
-    if (WaveRecorder)
-        WaveRecorder->Stop();
-    if (fltrgrph1)
-        fltrgrph1->setActive(false);
+    // Recorder and players first: their engines may still post news to this
+    // window. A failure here has no one left to report to.
+    try {
+        if (WaveRecorder)
+            WaveRecorder->Stop();
+        if (fltrgrph1)
+            fltrgrph1->setActive(false);
+    } catch (...) {
+    }
 }
 
 template <typename F>
