@@ -6,8 +6,14 @@
 #include "platform/ErrorDisplay.h"
 #include "platform/TTimer.h"
 #include "package/UnwrapPackage.h"
+#include "playlist/Unit2.h"
+#include "media/TDSTrackBar.h"
+#include "media/TMediaPlayer.h"
+#include "ui/ClickLabel.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QTreeWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
@@ -68,6 +74,8 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
     setTabOrder(RzBitBtn1, RzBitBtn2);
 
     onClick(Btn5, this, [this] { btn5Click(); });
+    onClick(Btn1, this, [this] { btn1Click(); });
+    onClick(RzBitBtn4, this, [this] { RzBitBtn4Click(); });
     onClick(RzBitBtn2, this, [this] { RzBitBtn2Click(); });
     onClick(RzBitBtn1, this, [this] { RzBitBtn1Click(); });
 
@@ -138,6 +146,36 @@ void TForm1::FormClose()
     // Closing the main window ends the program: the loop stops and every
     // window goes with it.
     QCoreApplication::quit();
+}
+
+void TForm1::btn1Click()
+{
+    startRun(QStringLiteral("【练习模式】"), false);
+}
+
+void TForm1::RzBitBtn4Click()
+{
+    startRun(QStringLiteral("【考试模式】"), true);
+}
+
+void TForm1::startRun(const QString &captionSuffix, bool exam)
+{
+    // A fresh test window per run; its creation loads the manifest and
+    // starts the tick, and its show handler empties the answers folder.
+    auto *form = new TForm2(this);
+    app::CurrentTestWindow = form;
+    form->showMaximized();
+    form->setWindowTitle(windowTitle() + captionSuffix);
+    // Exam mode offers no stepping, tree, seek bar, player buttons or
+    // reference answer; a picture takes the tree's place.
+    form->lblNext->setVisible(!exam);
+    if (exam)
+        form->Labelprior->hide();
+    form->treeview1->setVisible(!exam);
+    form->TrackBar->setVisible(!exam);
+    form->Image1->setVisible(exam);
+    form->RzCheckBox1->setVisible(!exam);
+    form->MediaPlayer->setVisible(!exam);
 }
 
 void TForm1::RzBitBtn2Click()

@@ -29,6 +29,8 @@ public:
     // Handlers, callable from tests.
     void FormShow();
     void FormClose();
+    void btn1Click();
+    void RzBitBtn4Click();
     void RzBitBtn2Click();
     void RzBitBtn1Click();
     void Aboutus1Click();
@@ -66,6 +68,7 @@ protected:
 
 private:
     QPushButton *makeButton(const char *name, const QString &caption, int top, bool enabled);
+    void startRun(const QString &captionSuffix, bool exam);
 
     platform::TTimer *m_trayAnimation = nullptr;
     int m_trayIndex = 0;

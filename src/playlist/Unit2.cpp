@@ -1,12 +1,28 @@
 #include "playlist/Unit2.h"
 
+#include "audio/MMConect.h"
+#include "audio/MMLevel.h"
+#include "media/TDSTrackBar.h"
+#include "media/TFilterGraph.h"
+#include "media/TMediaPlayer.h"
+#include "media/TVideoWindow.h"
+#include "platform/AppWindows.h"
+#include "platform/Dialogs.h"
 #include "platform/ErrorDisplay.h"
+#include "platform/Messages.h"
 #include "platform/TTimer.h"
+#include "platform/TickCount.h"
+#include "platform/WinPath.h"
 #include "playlist/PlaylistPictures.h"
 #include "playlist/TreeFunc.h"
 #include "ui/ClickLabel.h"
+#include "ui/RtfReader.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
@@ -27,6 +43,9 @@ constexpr int kBottomLeftWidth = 184;
 constexpr int kLeftToolsHeight = 26;
 constexpr int kPlayerToolsHeight = 37;
 constexpr int kTrackBarHeight = 25;
+
+const QString kTestTank = QStringLiteral("c:\\testtank\\");
+const QString kRecording = QStringLiteral("c:\\recording\\");
 
 const QColor kBlue(0, 0, 255);
 const QColor kGreen(0, 128, 0);
@@ -64,16 +83,85 @@ QFrame *panel(QWidget *parent, const char *name)
     return f;
 }
 
+// The module's run values: one set per process, shared by every test
+// window, as the current kind must carry over from one run to the next.
+TForm2::RunValues &run()
+{
+    static TForm2::RunValues values;
+    return values;
+}
+
 } // namespace
+
+const TForm2::RunValues &TForm2::runValues()
+{
+    return run();
+}
+
+void TForm2::resetRunValues()
+{
+    run() = RunValues{};
+}
 
 TForm2::TForm2(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("Form2"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
     buildLayout();
-    platform::guarded([this] { FormCreate(); });
+    wireHandlers();
+    handle([this] { FormCreate(); });
 }
 
-TForm2::~TForm2() = default;
+TForm2::~TForm2()
+{
+    // The application-wide reference must not outlive the window.
+    if (app::CurrentTestWindow == this)
+        app::CurrentTestWindow = nullptr;
+    // Recorder and players first: their engines may still post news to this
+    // window. A failure here has no one left to report to.
+    try {
+        if (WaveRecorder)
+            WaveRecorder->Stop();
+        if (fltrgrph1)
+            fltrgrph1->setActive(false);
+    } catch (...) {
+    }
+}
+
+template <typename F>
+void TForm2::handle(F &&handler)
+{
+    ++m_handlerDepth;
+    platform::guarded(std::forward<F>(handler));
+    if (--m_handlerDepth == 0 && m_releasePending) {
+        m_releasePending = false;
+        deleteLater();
+    }
+}
+
+void TForm2::release()
+{
+    if (m_handlerDepth > 0)
+        m_releasePending = true;
+    else
+        deleteLater();
+}
+
+void TForm2::wireHandlers()
+{
+    timer->OnTimer = [this] { handle([this] { TimerTimer(); }); };
+    timer2->OnTimer = [this] { handle([this] { timer2Timer(); }); };
+    MediaPlayer->OnNotify = [this](QObject *) { handle([this] { MediaPlayerNotify(); }); };
+    fltrgrph1->OnGraphComplete = [this](QObject *, qint32, qintptr) { handle([this] { fltrgrph1GraphComplete(); }); };
+    lblNext->OnClick = [this] { handle([this] { lblNextClick(); }); };
+    Labelprior->OnClick = [this] { handle([this] { LabelpriorClick(); }); };
+    connect(treeview1, &QTreeWidget::currentItemChanged, this,
+            [this] { handle([this] { treeview1Change(); }); });
+    connect(RzCheckBox1, &QCheckBox::clicked, this, [this] { handle([this] { RzCheckBox1Click(); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { handle([this] { Button1Click(); }); });
+    connect(btplay, &QToolButton::clicked, this, [this] { handle([this] { btPlayClick(); }); });
+    connect(btpause, &QToolButton::clicked, this, [this] { handle([this] { btPauseClick(); }); });
+}
 
 void TForm2::buildLayout()
 {
@@ -160,20 +248,29 @@ void TForm2::buildLayout()
         treeview1->setPalette(p);
     }
 
-    // Level meter places, left and right channel.
-    const auto meterPlace = [this](const char *name, int top) {
-        auto *m = named(new QFrame(pnlLeft), name);
-        m->setFrameShape(QFrame::Box);
-        m->setAutoFillBackground(true);
-        QPalette p = m->palette();
-        p.setColor(QPalette::Window, Qt::black);
-        m->setPalette(p);
+    // Level meters, left and right channel of the recorded answer.
+    const auto meter = [this](const char *name, int top, TMMChannel channel) {
+        auto *m = named(new TMMLevel(pnlLeft), name);
         m->setGeometry(38, top, 131, 9);
+        m->setPoint1(50);
+        m->setPoint2(75);
+        m->setBitLength(b16Bit);
+        m->setMode(mStereo);
+        m->setChannel(channel);
+        m->setSamples(99);
+        m->setNumPeaks(2);
+        m->setPeakSpeed(1);
+        m->setDecayMode(dmStepUp);
+        m->setDecay(9);
         m->hide();
         return m;
     };
-    mlvl1 = meterPlace("mlvl1", 344);
-    mlvl2 = meterPlace("mlvl2", 380);
+    mlvl1 = meter("mlvl1", 344, chLeft);
+    mlvl2 = meter("mlvl2", 380, chRight);
+    // The step labels overlap the meters by a few pixels; their text stays
+    // readable above the bars.
+    Labelprior->raise();
+    lblNext->raise();
 
     pnlPlayerTools = panel(pnlLeft, "pnlPlayerTools");
     btplay = named(new QToolButton(pnlPlayerTools), "btplay");
@@ -190,19 +287,29 @@ void TForm2::buildLayout()
     btpause->setIconSize(QSize(32, 33));
     btpause->setAutoRaise(true);
     btpause->setGeometry(43, 2, 32, 33);
-    MediaPlayer = named(new QFrame(pnlPlayerTools), "MediaPlayer");
+    MediaPlayer = named(new TMediaPlayer(pnlPlayerTools), "MediaPlayer");
     MediaPlayer->setGeometry(104, 4, 57, 24);
 
-    vplayer1 = named(new QFrame(pnlMain), "vplayer1");
-    vplayer1->setAutoFillBackground(true);
-    {
-        QPalette p = vplayer1->palette();
-        p.setColor(QPalette::Window, Qt::black);
-        vplayer1->setPalette(p);
-    }
+    fltrgrph1 = new TFilterGraph(this);
+    fltrgrph1->setObjectName(QStringLiteral("fltrgrph1"));
+    fltrgrph1->LinearVolume = true;
+    vplayer1 = named(new TVideoWindow(pnlMain), "vplayer1");
+    vplayer1->setFilterGraph(fltrgrph1);
     vplayer1->hide();
-    TrackBar = named(new QFrame(pnlMain), "TrackBar");
+    TrackBar = named(new TDSTrackBar(pnlMain), "TrackBar");
+    TrackBar->setFilterGraph(fltrgrph1);
+    TrackBar->setFrequency(60);
+    TrackBar->setTickPosition(QSlider::TicksBelow);
     TrackBar->hide();
+
+    WaveRecorder = createAnswerRecorder(this);
+    mcnctrConnector = new TMMConnector(this);
+    mcnctrConnector->setObjectName(QStringLiteral("mcnctrConnector"));
+    TMMConnector::SetEnterIdle(false);
+    if (TMMDSPComponent *source = WaveRecorder->meterSource())
+        mcnctrConnector->SetInput(source);
+    mcnctrConnector->SetLevel1(mlvl1);
+    mcnctrConnector->SetLevel2(mlvl2);
 
     mmoContentMemo = named(new QTextEdit(pnlMain), "mmoContentMemo");
     {
@@ -302,4 +409,388 @@ void TForm2::FormCreate()
     // Selecting fires treeview1Change at once, which puts the cursor on the
     // leaf's record.
     treeview1->setCurrentItem(TreeFunc::NodeAtAbsoluteIndex(treeview1, 2));
+}
+
+void TForm2::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        handle([this] { FormShow(); });
+}
+
+void TForm2::closeEvent(QCloseEvent *event)
+{
+    if (!m_closed)
+        handle([this] { FormClose(); });
+    event->accept();
+}
+
+void TForm2::FormShow()
+{
+    // The answers of the previous run go: files only, no confirmation, not
+    // to a wastebasket; folders stay.
+    const std::filesystem::path folder = platform::hostPath(kRecording);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_directory(typeError))
+            std::filesystem::remove(it->path(), typeError);
+    }
+    if (app::Form1)
+        app::Form1->hide();
+}
+
+void TForm2::stopSequence()
+{
+    if (MediaPlayer->DeviceID() != 0 && MediaPlayer->Mode() == mpPlaying)
+        MediaPlayer->Stop();
+    fltrgrph1->Stop();
+    WaveRecorder->Stop();
+}
+
+void TForm2::endRun()
+{
+    dsplaylist.setActive(false);
+    timer->setEnabled(false);
+    timer2->setEnabled(false);
+    const platform::MsgResult answer =
+        platform::messageBox(nullptr, QStringLiteral("英语口试结束，请按确定键返回！"),
+                             QStringLiteral("Velmora，助您成功！"), platform::MsgIcon::Warning, platform::MsgButtons::Ok);
+    if (answer == platform::MsgResult::Ok && !m_closed)
+        close();
+    if (app::Form3)
+        app::Form3->show();
+}
+
+void TForm2::TimerTimer()
+{
+    if (dsplaylist.Eof()) {
+        endRun();
+        return;
+    }
+    dsplaylist.Next();
+    lblHint->hide();
+    RunValues &r = run();
+    r.fileType = dsplaylist.FieldByName(QStringLiteral("filetype")).AsInteger();
+    r.filePath = dsplaylist.FieldByName(QStringLiteral("filepath")).AsString();
+    r.playTime = dsplaylist.FieldByName(QStringLiteral("playtime")).AsInteger();
+    r.font = dsplaylist.FieldByName(QStringLiteral("font")).AsString();
+    r.playDesc = dsplaylist.FieldByName(QStringLiteral("playdesc")).AsString();
+    r.playHint = dsplaylist.FieldByName(QStringLiteral("playhint")).AsString();
+    // An unknown kind performs the record as the kind before it.
+    if (r.fileType >= RecordAudioTimed && r.fileType <= PlayVideo)
+        r.kind = r.fileType;
+    perform(r.kind);
+}
+
+void TForm2::showMeters(bool on)
+{
+    mlvl1->setVisible(on);
+    mlvl2->setVisible(on);
+    imgLogo->setVisible(on);
+}
+
+void TForm2::playAudioFile()
+{
+    MediaPlayer->Close();
+    MediaPlayer->FileName = kTestTank + run().filePath;
+    MediaPlayer->Open();
+    MediaPlayer->Play();
+}
+
+void TForm2::perform(int kind)
+{
+    const RunValues &r = run();
+    switch (kind) {
+    case RecordAudioTimed:
+        lblHint->setText(QStringLiteral("正在录音"));
+        lblHint->show();
+        Labelprior->hide();
+        showMeters(true);
+        dclabel->hide();
+        TrackBar->hide();
+        mmoContentMemo->show();
+        vplayer1->hide();
+        fltrgrph1->setActive(false);
+        MediaPlayer->hide();
+        // The audio starts before the recording, so the recording covers
+        // exactly the time the prompt plays.
+        playAudioFile();
+        lblHint->show();
+        WaveRecorder->setFileName(kRecording + r.playHint);
+        WaveRecorder->Start();
+        answerMemo->clear();
+        ui::loadPlainMemo(answerMemo, kTestTank + r.font);
+        timer->setEnabled(false);
+        break;
+
+    case RecordVideoTimed:
+        lblHint->setText(QStringLiteral("正在录音"));
+        lblHint->show();
+        Labelprior->hide();
+        showMeters(true);
+        dclabel->hide();
+        TrackBar->show();
+        MediaPlayer->hide();
+        mmoContentMemo->hide();
+        vplayer1->setMode(vmVMR);
+        vplayer1->show();
+        fltrgrph1->setActive(true);
+        fltrgrph1->ClearGraph();
+        fltrgrph1->RenderFile(kTestTank + r.filePath);
+        // Almost silent: the student answers over the picture alone.
+        fltrgrph1->setVolume(1);
+        fltrgrph1->Play();
+        WaveRecorder->setFileName(kRecording + r.playHint);
+        WaveRecorder->Start();
+        timer->setEnabled(false);
+        break;
+
+    case ShowText:
+        lbl1->setText(r.playDesc);
+        Labelprior->show();
+        showMeters(false);
+        dclabel->hide();
+        TrackBar->hide();
+        MediaPlayer->hide();
+        vplayer1->hide();
+        mmoContentMemo->show();
+        mmoContentMemo->clear();
+        ui::loadRichMemo(mmoContentMemo, kTestTank + r.filePath);
+        // Already on: the next tick keeps its one-second rhythm.
+        timer->setEnabled(true);
+        fltrgrph1->ClearGraph();
+        fltrgrph1->setActive(false);
+        vplayer1->hide();
+        break;
+
+    case PlayAudio:
+        lblHint->setText(QStringLiteral("正在播音"));
+        lblHint->show();
+        lbl1->setText(r.playDesc);
+        Labelprior->show();
+        showMeters(false);
+        dclabel->hide();
+        TrackBar->hide();
+        btplay->hide();
+        btpause->hide();
+        vplayer1->hide();
+        fltrgrph1->setActive(false);
+        MediaPlayer->show();
+        playAudioFile();
+        lblHint->setText(QStringLiteral("正在播音"));
+        mmoContentMemo->show();
+        timer->setEnabled(false);
+        break;
+
+    case PlayAudioWithText:
+        lblHint->setText(QStringLiteral("正在播音"));
+        lblHint->show();
+        lbl1->setText(r.playDesc);
+        Labelprior->show();
+        showMeters(false);
+        dclabel->hide();
+        TrackBar->hide();
+        btplay->hide();
+        btpause->hide();
+        vplayer1->hide();
+        mmoContentMemo->show();
+        MediaPlayer->show();
+        playAudioFile();
+        lblHint->setText(QStringLiteral("正在播音"));
+        mmoContentMemo->clear();
+        ui::loadRichMemo(mmoContentMemo, kTestTank + r.font);
+        timer->setEnabled(false);
+        break;
+
+    case Prepare:
+        lblHint->setText(QStringLiteral("准备时间"));
+        lblHint->show();
+        lbl1->setText(r.playDesc);
+        Labelprior->show();
+        showMeters(false);
+        dclabel->show();
+        TrackBar->hide();
+        MediaPlayer->hide();
+        btplay->hide();
+        btpause->hide();
+        vplayer1->hide();
+        fltrgrph1->setActive(false);
+        timer2->setInterval(1000);
+        run().countdown = r.playTime / 1000;
+        timer2->setEnabled(true);
+        preparationWait();
+        break;
+
+    case PlayVideo:
+        lblHint->setText(QStringLiteral("播放录像"));
+        lblHint->show();
+        lbl1->setText(r.playDesc);
+        Labelprior->show();
+        showMeters(false);
+        dclabel->hide();
+        TrackBar->show();
+        MediaPlayer->hide();
+        mmoContentMemo->hide();
+        vplayer1->show();
+        fltrgrph1->setActive(true);
+        btplay->show();
+        btpause->show();
+        fltrgrph1->ClearGraph();
+        fltrgrph1->setVolume(10000);
+        fltrgrph1->RenderFile(kTestTank + r.filePath);
+        fltrgrph1->Play();
+        timer->setEnabled(false);
+        break;
+
+    default:
+        break;
+    }
+}
+
+void TForm2::preparationWait()
+{
+    const std::uint32_t start = platform::GetTickCount();
+    const std::int64_t playTime = run().playTime;
+    timer->setEnabled(false);
+    // Handlers, further ticks included, run inside the wait. A local event
+    // loop sleeps until the next event instead of polling; it ends at the
+    // deadline, when the window closes (FormClose quits it) or when the
+    // application is asked to quit (which quits every running loop).
+    QPointer<TForm2> self(this);
+    for (;;) {
+        const std::uint32_t elapsed = platform::GetTickCount() - start;
+        if (static_cast<std::int64_t>(elapsed) > playTime) {
+            timer->setEnabled(true);
+            return;
+        }
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        deadline.setTimerType(Qt::PreciseTimer);
+        bool timedOut = false;
+        connect(&deadline, &QTimer::timeout, &loop, [&] {
+            timedOut = true;
+            loop.quit();
+        });
+        deadline.start(static_cast<int>(std::min<std::int64_t>(playTime - elapsed + 1, 1'000'000)));
+        QEventLoop *outer = m_waitLoop;
+        m_waitLoop = &loop;
+        loop.exec();
+        if (!self)
+            return;
+        m_waitLoop = outer;
+        if (m_closed) {
+            // An outer wait of a nested tick ends as well.
+            if (m_waitLoop)
+                m_waitLoop->quit();
+            return;
+        }
+        if (!timedOut && static_cast<std::int64_t>(platform::GetTickCount() - start) <= playTime)
+            return;
+    }
+}
+
+void TForm2::timer2Timer()
+{
+    RunValues &r = run();
+    if (r.countdown < 1) {
+        timer2->setEnabled(false);
+        return;
+    }
+    dclabel->setText(QString::number(r.countdown - 1) + QStringLiteral("秒"));
+    --r.countdown;
+}
+
+void TForm2::MediaPlayerNotify()
+{
+    // A completion for a file that has since been closed has nothing to
+    // compare: it must not fail before the recording is stopped.
+    if (MediaPlayer->DeviceID() != 0 && MediaPlayer->Position() == MediaPlayer->Length())
+        timer->setEnabled(true);
+    WaveRecorder->Stop();
+}
+
+void TForm2::fltrgrph1GraphComplete()
+{
+    timer->setEnabled(true);
+    WaveRecorder->Stop();
+}
+
+void TForm2::lblNextClick()
+{
+    stopSequence();
+    if (timer->Enabled())
+        dsplaylist.Next();
+    else
+        timer->setEnabled(true);
+}
+
+void TForm2::LabelpriorClick()
+{
+    timer->setEnabled(false);
+    stopSequence();
+    dsplaylist.Prior();
+    timer->setEnabled(true);
+}
+
+void TForm2::treeview1Change()
+{
+    timer->setEnabled(false);
+    stopSequence();
+    const QTreeWidgetItem *node = treeview1->currentItem();
+    const QVariant data = node ? node->data(0, TreeFunc::DataRole) : QVariant();
+    ds1.Enabled = data.isValid();
+    if (ds1.Enabled)
+        dsplaylist.GotoBookmark(TBookmark{data.toInt()});
+    timer->setEnabled(true);
+}
+
+void TForm2::RzCheckBox1Click()
+{
+    answerMemo->setVisible(RzCheckBox1->isChecked());
+}
+
+void TForm2::Button1Click()
+{
+    timer->setEnabled(false);
+    timer2->setEnabled(false);
+    dsplaylist.setActive(false);
+    MediaPlayer->show();
+    if (MediaPlayer->DeviceID() != 0)
+        MediaPlayer->Pause();
+    FontDialog1.Font = mmoContentMemo->font();
+    if (FontDialog1.Execute(this)) {
+        mmoContentMemo->setFont(FontDialog1.Font);
+        mmoContentMemo->document()->setDefaultFont(FontDialog1.Font);
+    }
+    timer->setEnabled(true);
+    timer2->setEnabled(true);
+    dsplaylist.Open();
+    MediaPlayer->hide();
+    if (MediaPlayer->DeviceID() != 0)
+        MediaPlayer->Play();
+}
+
+void TForm2::btPlayClick()
+{
+    fltrgrph1->Play();
+}
+
+void TForm2::btPauseClick()
+{
+    fltrgrph1->Pause();
+}
+
+void TForm2::FormClose()
+{
+    m_closed = true;
+    if (m_waitLoop)
+        m_waitLoop->quit();
+    stopSequence();
+    dsplaylist.setActive(false);
+    timer->setEnabled(false);
+    release();
+    if (app::Form1)
+        app::Form1->show();
 }

@@ -40,9 +40,18 @@ struct CharState {
     int colour = 0;    // 0: the memo's colour
 };
 
+struct ParaState {
+    Align align = Align::Left;
+    int spaceBefore = 0; // twips
+    int spaceAfter = 0;
+    int leftIndent = 0;
+    int rightIndent = 0;
+    int firstIndent = 0;
+};
+
 struct GroupState {
     CharState chr;
-    Align align = Align::Left;
+    ParaState para;
     int uc = 1;          // bytes to skip after \uN
     bool skip = false;   // inside a destination that shows nothing
     enum class Dest { Text, FontTable, ColourTable } dest = Dest::Text;
@@ -341,11 +350,16 @@ private:
         else if (w == "f") g.chr.font = p;
         else if (w == "fs") g.chr.halfPoints = hasParam ? std::clamp(p, 2, 3276) : 24;
         else if (w == "cf") g.chr.colour = std::max(p, 0);
-        else if (w == "pard") g.align = Align::Left;
-        else if (w == "ql") g.align = Align::Left;
-        else if (w == "qc") g.align = Align::Centre;
-        else if (w == "qr") g.align = Align::Right;
-        else if (w == "qj") g.align = Align::Justify;
+        else if (w == "pard") g.para = ParaState{};
+        else if (w == "ql") g.para.align = Align::Left;
+        else if (w == "qc") g.para.align = Align::Centre;
+        else if (w == "qr") g.para.align = Align::Right;
+        else if (w == "qj") g.para.align = Align::Justify;
+        else if (w == "sb") g.para.spaceBefore = std::clamp(p, 0, 31680);
+        else if (w == "sa") g.para.spaceAfter = std::clamp(p, 0, 31680);
+        else if (w == "li") g.para.leftIndent = std::clamp(p, -31680, 31680);
+        else if (w == "ri") g.para.rightIndent = std::clamp(p, -31680, 31680);
+        else if (w == "fi") g.para.firstIndent = std::clamp(p, -31680, 31680);
     }
 
     void finishFontEntry()
@@ -438,7 +452,14 @@ private:
     void applyAlignment()
     {
         QTextBlockFormat b = m_cursor.blockFormat();
-        switch (m_stack.back().align) {
+        const ParaState &para = m_stack.back().para;
+        // Twips to points: the document lays out in points like the fonts.
+        b.setTopMargin(para.spaceBefore / 20.0);
+        b.setBottomMargin(para.spaceAfter / 20.0);
+        b.setLeftMargin(std::max(0, para.leftIndent) / 20.0);
+        b.setRightMargin(std::max(0, para.rightIndent) / 20.0);
+        b.setTextIndent(para.firstIndent / 20.0);
+        switch (para.align) {
         case Align::Left: b.setAlignment(Qt::AlignLeft); break;
         case Align::Centre: b.setAlignment(Qt::AlignHCenter); break;
         case Align::Right: b.setAlignment(Qt::AlignRight); break;

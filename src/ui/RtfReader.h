@@ -11,8 +11,9 @@ class QPlainTextEdit;
 
 // Rich-text (RTF) reading for the memo controls, written for the subset
 // that word processors and test authors produce: fonts, sizes, bold, italic,
-// underline, strike-out, colours, paragraphs and their alignment, "\'hh"
-// bytes in the font's or document's code page and "\uN" characters.
+// underline, strike-out, colours, paragraphs with their alignment, spacing
+// and indents, "\'hh" bytes in the font's or document's code page and "\uN"
+// characters.
 // Destinations it does not show (pictures, style sheets, document info,
 // field instructions, "\*" groups) are skipped whole. UI thread only.
 namespace ui {

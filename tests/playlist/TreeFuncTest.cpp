@@ -10,6 +10,10 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include "ui/ClickLabel.h"
+#include "media/TDSTrackBar.h"
+#include "media/TMediaPlayer.h"
+#include "audio/MMLevel.h"
+#include "media/TVideoWindow.h"
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -213,10 +217,10 @@ TEST(Form2LoadTest, LayoutPlacesTheControlsAsDesigned)
     EXPECT_EQ(form.TrackBar->geometry().bottom(), form.pnlMain->height() - 1);
     EXPECT_EQ(form.TrackBar->height(), 25);
     EXPECT_EQ(form.mmoContentMemo->toPlainText(), "mmoContentMemo");
-    for (QWidget *hidden : {static_cast<QWidget *>(form.Image1), static_cast<QWidget *>(form.mlvl1),
-                            static_cast<QWidget *>(form.dclabel), static_cast<QWidget *>(form.imgLogo),
-                            form.vplayer1, form.TrackBar, static_cast<QWidget *>(form.mmoContentMemo),
-                            static_cast<QWidget *>(form.RzCheckBox1), static_cast<QWidget *>(form.answerMemo)})
+    const std::vector<QWidget *> hiddenAtStart{form.Image1, form.mlvl1, form.mlvl2, form.dclabel, form.imgLogo,
+                                               form.vplayer1, form.TrackBar, form.mmoContentMemo,
+                                               form.RzCheckBox1, form.answerMemo};
+    for (QWidget *hidden : hiddenAtStart)
         EXPECT_TRUE(hidden->isHidden()) << hidden->objectName().toStdString();
     EXPECT_FALSE(form.RzCheckBox1->isChecked());
     EXPECT_EQ(form.lblHint->text(), "");

@@ -89,6 +89,21 @@ TEST(RtfReaderTest, CharacterFormattingColoursAndParagraphsAreKept)
     EXPECT_TRUE(blue.fontStrikeOut());
 }
 
+TEST(RtfReaderTest, ParagraphSpacingAndIndentsAreKept)
+{
+    QTextDocument doc;
+    ui::readRtf("{\\rtf1 \\pard\\sb240\\sa120\\li720\\fi-360 first\\par\\pard plain\\par}", &doc);
+    const QTextBlockFormat first = doc.begin().blockFormat();
+    EXPECT_DOUBLE_EQ(first.topMargin(), 12.0);
+    EXPECT_DOUBLE_EQ(first.bottomMargin(), 6.0);
+    EXPECT_DOUBLE_EQ(first.leftMargin(), 36.0);
+    EXPECT_DOUBLE_EQ(first.textIndent(), -18.0);
+    const QTextBlockFormat second = doc.begin().next().blockFormat();
+    EXPECT_EQ(doc.begin().next().text(), "plain");
+    EXPECT_DOUBLE_EQ(second.topMargin(), 0.0) << "\\pard resets the paragraph";
+    EXPECT_DOUBLE_EQ(second.leftMargin(), 0.0);
+}
+
 TEST(RtfReaderTest, HexBytesFollowTheFontsCodePageAndUnicodeSkipsItsFallback)
 {
     // GBK bytes under a Chinese font; \ansicpg as the fallback.
