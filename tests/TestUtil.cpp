@@ -157,4 +157,24 @@ void pump(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
 }
 
+VirtualMicrophone::VirtualMicrophone(const std::filesystem::path &folder)
+{
+    if (const char *old = std::getenv("ALSA_CONFIG_PATH")) {
+        m_hadConfig = true;
+        m_oldConfig = old;
+    }
+    const std::filesystem::path conf = folder / "virtual-microphone.conf";
+    writeFile(conf, std::string("pcm_type.quenvarmic { lib \"") + QUENVAR_MIC_PLUGIN
+                        + "\" }\npcm.!default { type quenvarmic }\n");
+    setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
+}
+
+VirtualMicrophone::~VirtualMicrophone()
+{
+    if (m_hadConfig)
+        setenv("ALSA_CONFIG_PATH", m_oldConfig.c_str(), 1);
+    else
+        unsetenv("ALSA_CONFIG_PATH");
+}
+
 } // namespace testutil

@@ -79,4 +79,21 @@ int run(const std::string &command, std::string *out = nullptr);
 // timers run).
 void pump(int ms);
 
+// A microphone for tests of the real capture path: points alsa-lib's
+// default device at the project's paced virtual microphone (a two-tone
+// signal delivered in real time). Must be created before PortAudio first
+// starts in the process; the configuration lives in the given folder.
+class VirtualMicrophone
+{
+public:
+    explicit VirtualMicrophone(const std::filesystem::path &folder);
+    ~VirtualMicrophone();
+    VirtualMicrophone(const VirtualMicrophone &) = delete;
+    VirtualMicrophone &operator=(const VirtualMicrophone &) = delete;
+
+private:
+    std::string m_oldConfig;
+    bool m_hadConfig = false;
+};
+
 } // namespace testutil

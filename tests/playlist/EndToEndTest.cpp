@@ -1,7 +1,7 @@
 // A whole run on a generated installed test: real libmpv (null outputs),
-// the real wave recorder on a virtual microphone (alsa-lib's file plugin
-// under PortAudio) and the real timers. Its own executable, because
-// ALSA_CONFIG_PATH must be set before PortAudio first starts.
+// the real wave recorder on the paced virtual microphone under PortAudio,
+// and the real timers. Its own executable, because the microphone must be
+// configured before PortAudio first starts.
 
 #include "ManifestUtil.h"
 #include "TestUtil.h"
@@ -65,13 +65,7 @@ TEST(EndToEndTest, PracticeRunPerformsEveryKindAndWritesDecodableAnswers)
     fs::create_directories(tank / "text");
     fs::create_directories(answers);
 
-    // The virtual microphone: 30 seconds of a tone, read raw by alsa-lib.
-    const fs::path raw = home.path() / "mic.raw";
-    mustRun("sox -n -r 44100 -c 2 -b 16 -e signed-integer '" + raw.string() + "' synth 30 sine 300 sine 450");
-    const fs::path conf = home.path() / "asound.conf";
-    testutil::writeFile(conf, "pcm.!default { type file slave { pcm { type null } } file \"/dev/null\" infile \""
-                                  + raw.string() + "\" format \"raw\" }\n");
-    setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
+    const testutil::VirtualMicrophone mic(home.path());
 
     mustRun("espeak-ng -s 260 -w '" + (tank / "audio" / "q1.wav").string() + "' 'Question one. Listen.'");
     mustRun("ffmpeg -y -f lavfi -i sine=frequency=660:duration=4 -q:a 5 '" + (tank / "audio" / "beep.mp3").string()
@@ -147,10 +141,15 @@ TEST(EndToEndTest, PracticeRunPerformsEveryKindAndWritesDecodableAnswers)
         {4, "audio\\q1.wav"}, {6, "video\\clip.mp4"}, {1, "video\\answer.mp4"}, {2, "text\\end.txt"}};
     EXPECT_EQ(performed, expected);
 
-    for (const char *name : {"a1.wav", "a2.wav"}) {
+    // Each answer lasts as long as its prompt played, less the moment the
+    // capture device takes to open.
+    for (const auto &[name, prompt] : {std::pair{"a1.wav", tank / "audio" / "beep.mp3"},
+                                       std::pair{"a2.wav", tank / "video" / "answer.mp4"}}) {
         const fs::path answer = answers / name;
         ASSERT_TRUE(fs::exists(answer)) << name;
-        EXPECT_GT(probeSeconds(answer), 1.0) << name;
+        const double seconds = probeSeconds(answer);
+        EXPECT_GT(seconds, probeSeconds(prompt) - 1.5) << name;
+        EXPECT_LT(seconds, probeSeconds(prompt) + 0.5) << name;
         std::string soxOut;
         EXPECT_EQ(testutil::run("sox '" + answer.string() + "' -n stat 2>&1", &soxOut), 0) << name;
     }
