@@ -2,6 +2,7 @@
 // order, then the message loop until the main window closes.
 
 #include "about/usabout.h"
+#include "app/Pictures.h"
 #include "app/Unit1.h"
 #include "package/Unit4.h"
 #include "platform/AppSetup.h"
@@ -18,7 +19,12 @@ int main(int argc, char *argv[])
     platform::ensureUtf8Locale();
     QApplication application(argc, argv);
     platform::fixNumericLocale();
+    platform::installChineseQtTexts();
     ui::setupFonts();
+    // Every window carries the program's icon; desktops match the running
+    // program to its menu entry (quenvar.desktop) by this name.
+    QApplication::setWindowIcon(app::applicationIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("quenvar"));
     // Closing the main window ends the program even while the recordings
     // or About window is still open.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,5 +1,10 @@
 #include "platform/AppSetup.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +33,18 @@ void ensureUtf8Locale()
 void fixNumericLocale()
 {
     std::setlocale(LC_NUMERIC, "C");
+}
+
+bool installChineseQtTexts()
+{
+    static QTranslator translator;
+    if (!translator.isEmpty())
+        return true;
+    if (!translator.load(QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China),
+                         QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&translator);
 }
 
 } // namespace platform

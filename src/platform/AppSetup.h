@@ -11,4 +11,10 @@ void ensureUtf8Locale();
 // environment, and libmpv refuses to start unless it is "C".
 void fixNumericLocale();
 
+// Right after the QApplication exists: Qt's own texts (the file dialogs'
+// labels and buttons, context menus) in Simplified Chinese like the rest of
+// the interface, whatever the user's locale. Without Qt's translation files
+// they stay English; false then.
+bool installChineseQtTexts();
+
 } // namespace platform
