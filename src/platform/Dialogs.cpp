@@ -1,8 +1,14 @@
 #include "platform/Dialogs.h"
 
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QStringList>
 
 namespace platform {
@@ -129,11 +135,67 @@ bool TFontDialog::Execute(QWidget *parent)
 {
     if (fontScript())
         return fontScript()(*this);
-    bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, Font, parent);
-    if (ok)
-        Font = chosen;
-    return ok;
+    QFontDialog dialog(Font, parent);
+    dialog.setOption(QFontDialog::DontUseNativeDialog);
+    // The colour list, as the classic dialog has it under the effects.
+    auto *colours = new QComboBox(&dialog);
+    colours->setObjectName(QStringLiteral("colourList"));
+    for (const auto &[name, rgb] : basicColours()) {
+        QPixmap swatch(24, 12);
+        swatch.fill(QColor::fromRgb(rgb));
+        colours->addItem(QIcon(swatch), name, QColor::fromRgb(rgb));
+    }
+    const int current = colours->findData(Color);
+    if (current >= 0) {
+        colours->setCurrentIndex(current);
+    } else {
+        QPixmap swatch(24, 12);
+        swatch.fill(Color);
+        colours->addItem(QIcon(swatch), QStringLiteral("自定义"), Color);
+        colours->setCurrentIndex(colours->count() - 1);
+    }
+    auto *label = new QLabel(QStringLiteral("颜色(&C):"), &dialog);
+    label->setBuddy(colours);
+    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
+        // Qt's dialog keeps its buttons in the last row; the list goes above.
+        const int row = grid->rowCount();
+        QLayoutItem *buttons = nullptr;
+        for (int i = 0; i < grid->count(); ++i) {
+            int r, c, rs, cs;
+            grid->getItemPosition(i, &r, &c, &rs, &cs);
+            if (r == row - 1 && qobject_cast<QDialogButtonBox *>(grid->itemAt(i)->widget()))
+                buttons = grid->takeAt(i);
+        }
+        auto *line = new QHBoxLayout;
+        line->addWidget(label);
+        line->addWidget(colours, 1);
+        grid->addLayout(line, buttons ? row - 1 : row, 0, 1, grid->columnCount());
+        if (buttons)
+            grid->addItem(buttons, row, 0, 1, grid->columnCount());
+    } else {
+        dialog.layout()->addWidget(label);
+        dialog.layout()->addWidget(colours);
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    Font = dialog.selectedFont();
+    Color = colours->currentData().value<QColor>();
+    return true;
+}
+
+const std::vector<std::pair<QString, QRgb>> &basicColours()
+{
+    static const std::vector<std::pair<QString, QRgb>> colours{
+        {QStringLiteral("黑色"), qRgb(0, 0, 0)},         {QStringLiteral("褐红色"), qRgb(128, 0, 0)},
+        {QStringLiteral("绿色"), qRgb(0, 128, 0)},       {QStringLiteral("橄榄色"), qRgb(128, 128, 0)},
+        {QStringLiteral("藏青色"), qRgb(0, 0, 128)},     {QStringLiteral("紫色"), qRgb(128, 0, 128)},
+        {QStringLiteral("深青色"), qRgb(0, 128, 128)},   {QStringLiteral("灰色"), qRgb(128, 128, 128)},
+        {QStringLiteral("银色"), qRgb(192, 192, 192)},   {QStringLiteral("红色"), qRgb(255, 0, 0)},
+        {QStringLiteral("酸橙色"), qRgb(0, 255, 0)},     {QStringLiteral("黄色"), qRgb(255, 255, 0)},
+        {QStringLiteral("蓝色"), qRgb(0, 0, 255)},       {QStringLiteral("紫红色"), qRgb(255, 0, 255)},
+        {QStringLiteral("水绿色"), qRgb(0, 255, 255)},   {QStringLiteral("白色"), qRgb(255, 255, 255)},
+    };
+    return colours;
 }
 
 } // namespace platform

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
 #include <QString>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QWidget;
 
@@ -65,16 +68,24 @@ public:
     static void setScript(Script script);
 };
 
+// The font dialog with the colour list of the classic one: face, size and
+// style from Qt's font dialog, and a "颜色" list of the sixteen basic colours
+// below them.
 class TFontDialog
 {
 public:
     QFont Font;
+    QColor Color = Qt::black;
 
     bool Execute(QWidget *parent = nullptr);
 
     using Script = std::function<bool(TFontDialog &)>;
     static void setScript(Script script);
 };
+
+// The sixteen basic colours of the font dialog's colour list, with their
+// names as the list shows them.
+[[nodiscard]] const std::vector<std::pair<QString, QRgb>> &basicColours();
 
 // "Text files|*.txt|All|*.*" to Qt's "Text files (*.txt);;All (*.*)".
 [[nodiscard]] QString qtFilter(const QString &windowsFilter);

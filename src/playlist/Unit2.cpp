@@ -760,9 +760,12 @@ void TForm2::Button1Click()
     if (MediaPlayer->DeviceID() != 0)
         MediaPlayer->Pause();
     FontDialog1.Font = mmoContentMemo->font();
+    FontDialog1.Color = mmoContentMemo->palette().color(QPalette::Text);
     if (FontDialog1.Execute(this)) {
         mmoContentMemo->setFont(FontDialog1.Font);
         mmoContentMemo->document()->setDefaultFont(FontDialog1.Font);
+        // Text without a colour of its own takes the chosen one.
+        setTextColour(mmoContentMemo, FontDialog1.Color);
     }
     timer->setEnabled(true);
     timer2->setEnabled(true);

@@ -412,7 +412,9 @@ TEST_F(RunnerTest, FontChangeRestartsAtTheSecondRecord)
         pausedDuringDialog = !audio->isPlaying();
         EXPECT_FALSE(f.form->MediaPlayer->isHidden());
         EXPECT_FALSE(f.form->dsplaylist.Active());
+        EXPECT_EQ(d.Color, QColor(Qt::black)) << "the dialog starts from the text's colour";
         d.Font = chosen;
+        d.Color = QColor(128, 0, 0);
         return true;
     });
     f.form->Button1->click();
@@ -421,6 +423,7 @@ TEST_F(RunnerTest, FontChangeRestartsAtTheSecondRecord)
     EXPECT_TRUE(audio->isPlaying()) << "the prompt resumes after the dialog";
     EXPECT_TRUE(f.form->MediaPlayer->isHidden());
     EXPECT_EQ(f.form->mmoContentMemo->font().pixelSize(), 40);
+    EXPECT_EQ(f.form->mmoContentMemo->palette().color(QPalette::Text), QColor(128, 0, 0));
     EXPECT_TRUE(f.form->timer->Enabled());
     f.tick();
     EXPECT_EQ(f.form->lbl1->text(), "T1");
