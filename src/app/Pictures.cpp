@@ -109,11 +109,9 @@ QImage mainBackground()
     sky.setColorAt(1, QColor(190, 215, 242));
     p.fillRect(img.rect(), sky);
 
-    // A band behind the buttons keeps their column calm.
+    // The picture is stretched over the window while the buttons keep their
+    // place, so nothing in it is drawn to line up with them.
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(255, 255, 255, 120));
-    p.drawRoundedRect(QRectF(570, 110, 230, 410), 18, 18);
 
     drawComputer(p);
 
