@@ -58,15 +58,15 @@ static uint64_t captured_frames(const mic_t *mic)
 
 static int mic_arm(mic_t *mic, int on)
 {
-    struct itimerspec spec;
-    memset(&spec, 0, sizeof spec);
+    struct itimerspec when;
+    memset(&when, 0, sizeof when);
     if (on) {
         const long ns = (long)(1e9 * (double)mic->io.period_size / mic->io.rate);
-        spec.it_interval.tv_sec = ns / 1000000000L;
-        spec.it_interval.tv_nsec = ns % 1000000000L;
-        spec.it_value = spec.it_interval;
+        when.it_interval.tv_sec = ns / 1000000000L;
+        when.it_interval.tv_nsec = ns % 1000000000L;
+        when.it_value = when.it_interval;
     }
-    return timerfd_settime(mic->timer, 0, &spec, NULL) < 0 ? -errno : 0;
+    return timerfd_settime(mic->timer, 0, &when, NULL) < 0 ? -errno : 0;
 }
 
 static int mic_start(snd_pcm_ioplug_t *io)
@@ -130,6 +130,7 @@ static int mic_prepare(snd_pcm_ioplug_t *io)
 
 static int mic_poll_revents(snd_pcm_ioplug_t *io, struct pollfd *pfd, unsigned int nfds, unsigned short *revents)
 {
+    (void)pfd;
     (void)nfds;
     mic_t *mic = io->private_data;
     uint64_t ticks;
@@ -137,9 +138,8 @@ static int mic_poll_revents(snd_pcm_ioplug_t *io, struct pollfd *pfd, unsigned i
     }
     const uint64_t captured = captured_frames(mic);
     const uint64_t avail = captured > io->appl_ptr ? captured - io->appl_ptr : 0;
-    *revents = (pfd[0].revents & POLLIN) || avail >= io->period_size ? POLLIN : 0;
-    if (avail < io->period_size)
-        *revents = 0;
+    /* Ready once a period has been captured; the timer only wakes poll. */
+    *revents = avail >= io->period_size ? POLLIN : 0;
     return 0;
 }
 
