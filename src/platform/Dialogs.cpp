@@ -140,20 +140,16 @@ bool TFontDialog::Execute(QWidget *parent)
     // The colour list, as the classic dialog has it under the effects.
     auto *colours = new QComboBox(&dialog);
     colours->setObjectName(QStringLiteral("colourList"));
-    for (const auto &[name, rgb] : basicColours()) {
+    const auto addColour = [colours](const QString &name, const QColor &colour) {
         QPixmap swatch(24, 12);
-        swatch.fill(QColor::fromRgb(rgb));
-        colours->addItem(QIcon(swatch), name, QColor::fromRgb(rgb));
-    }
-    const int current = colours->findData(Color);
-    if (current >= 0) {
-        colours->setCurrentIndex(current);
-    } else {
-        QPixmap swatch(24, 12);
-        swatch.fill(Color);
-        colours->addItem(QIcon(swatch), QStringLiteral("自定义"), Color);
-        colours->setCurrentIndex(colours->count() - 1);
-    }
+        swatch.fill(colour);
+        colours->addItem(QIcon(swatch), name, colour);
+    };
+    for (const auto &[name, rgb] : basicColours())
+        addColour(name, QColor::fromRgb(rgb));
+    if (colours->findData(Color) < 0)
+        addColour(QStringLiteral("自定义"), Color);
+    colours->setCurrentIndex(colours->findData(Color));
     auto *label = new QLabel(QStringLiteral("颜色(&C):"), &dialog);
     label->setBuddy(colours);
     if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
@@ -163,8 +159,10 @@ bool TFontDialog::Execute(QWidget *parent)
         for (int i = 0; i < grid->count(); ++i) {
             int r, c, rs, cs;
             grid->getItemPosition(i, &r, &c, &rs, &cs);
-            if (r == row - 1 && qobject_cast<QDialogButtonBox *>(grid->itemAt(i)->widget()))
+            if (r == row - 1 && qobject_cast<QDialogButtonBox *>(grid->itemAt(i)->widget())) {
                 buttons = grid->takeAt(i);
+                break;
+            }
         }
         auto *line = new QHBoxLayout;
         line->addWidget(label);
