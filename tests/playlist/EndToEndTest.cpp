@@ -4,6 +4,7 @@
 // configured before PortAudio first starts.
 
 #include "ManifestUtil.h"
+#include "RunWatch.h"
 #include "TestUtil.h"
 #include "media/MpvBackend.h"
 #include "platform/AppWindows.h"
@@ -13,7 +14,6 @@
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -112,21 +112,10 @@ TEST(EndToEndTest, PracticeRunPerformsEveryKindAndWritesDecodableAnswers)
     form->show();
     EXPECT_FALSE(fs::exists(answers / "stale.wav"));
 
-    // Follow the records the runner performs.
-    std::vector<std::pair<int, QString>> performed;
-    QTimer watch;
-    watch.setInterval(20);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        const TForm2::RunValues &r = TForm2::runValues();
-        const std::pair<int, QString> now{r.fileType, r.filePath};
-        if (!r.filePath.isEmpty() && (performed.empty() || performed.back() != now))
-            performed.push_back(now);
-    });
-    watch.start();
+    const RunWatch watch;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     while (testutil::shownMessages().empty() && std::chrono::steady_clock::now() < deadline)
         platform::processMessagesUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
-    watch.stop();
     testutil::pump(50);
 
     EXPECT_TRUE(testutil::shownErrors().empty()) << testutil::shownErrors().front().text.toStdString();
@@ -139,7 +128,7 @@ TEST(EndToEndTest, PracticeRunPerformsEveryKindAndWritesDecodableAnswers)
     const std::vector<std::pair<int, QString>> expected{
         {2, "text\\intro.rtf"}, {3, "audio\\q1.wav"}, {5, "prep"}, {0, "audio\\beep.mp3"},
         {4, "audio\\q1.wav"}, {6, "video\\clip.mp4"}, {1, "video\\answer.mp4"}, {2, "text\\end.txt"}};
-    EXPECT_EQ(performed, expected);
+    EXPECT_EQ(watch.performed(), expected);
 
     // Each answer lasts as long as its prompt played, less the moment the
     // capture device takes to open.

@@ -5,6 +5,7 @@
 // archive that unzip accepts, and restored from it.
 
 #include "TestUtil.h"
+#include "playlist/RunWatch.h"
 #include "app/Unit1.h"
 #include "media/MpvBackend.h"
 #include "package/Unit4.h"
@@ -18,7 +19,6 @@
 #include <QFileSystemModel>
 #include <QListView>
 #include <QPushButton>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -142,26 +142,16 @@ protected:
 
     // Runs the installed test in one mode until the end message; returns
     // the (type, path) of every record the runner performed, in order.
-    std::vector<std::pair<int, QString>> runToTheEnd(bool exam)
+    RunWatch::Performed runToTheEnd(bool exam)
     {
         exam ? form1.RzBitBtn4Click() : form1.btn1Click();
         EXPECT_NE(app::CurrentTestWindow, nullptr);
-        std::vector<std::pair<int, QString>> performed;
-        QTimer watch;
-        watch.setInterval(10);
-        QObject::connect(&watch, &QTimer::timeout, [&] {
-            const TForm2::RunValues &r = TForm2::runValues();
-            const std::pair<int, QString> now{r.fileType, r.filePath};
-            if (!r.filePath.isEmpty() && (performed.empty() || performed.back() != now))
-                performed.push_back(now);
-        });
-        watch.start();
+        const RunWatch watch;
         const auto deadline = Clock::now() + std::chrono::minutes(6);
         while (testutil::shownMessages().empty() && testutil::shownErrors().empty() && Clock::now() < deadline)
             platform::processMessagesUntil(Clock::now() + std::chrono::milliseconds(50));
-        watch.stop();
         testutil::pump(100);
-        return performed;
+        return watch.performed();
     }
 
     // The answers' names as the recordings window lists them.
