@@ -78,21 +78,27 @@ void installScriptedUi()
     });
 }
 
-TempDataHome::TempDataHome() : m_path(makeTemp())
+ScopedEnv::ScopedEnv(const char *name, const std::string &value) : m_name(name)
 {
-    if (const char *old = std::getenv("XDG_DATA_HOME")) {
-        m_hadXdg = true;
-        m_oldXdg = old;
+    if (const char *old = std::getenv(name)) {
+        m_had = true;
+        m_old = old;
     }
-    setenv("XDG_DATA_HOME", m_path.c_str(), 1);
+    setenv(name, value.c_str(), 1);
 }
+
+ScopedEnv::~ScopedEnv()
+{
+    if (m_had)
+        setenv(m_name, m_old.c_str(), 1);
+    else
+        unsetenv(m_name);
+}
+
+TempDataHome::TempDataHome() : m_path(makeTemp()), m_xdg("XDG_DATA_HOME", m_path.string()) {}
 
 TempDataHome::~TempDataHome()
 {
-    if (m_hadXdg)
-        setenv("XDG_DATA_HOME", m_oldXdg.c_str(), 1);
-    else
-        unsetenv("XDG_DATA_HOME");
     std::error_code ec;
     fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(m_path, ec);
@@ -157,24 +163,21 @@ void pump(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
 }
 
-VirtualMicrophone::VirtualMicrophone(const std::filesystem::path &folder)
+namespace {
+
+fs::path writeMicrophoneConfig(const fs::path &folder)
 {
-    if (const char *old = std::getenv("ALSA_CONFIG_PATH")) {
-        m_hadConfig = true;
-        m_oldConfig = old;
-    }
-    const std::filesystem::path conf = folder / "virtual-microphone.conf";
+    const fs::path conf = folder / "virtual-microphone.conf";
     writeFile(conf, std::string("pcm_type.quenvarmic { lib \"") + QUENVAR_MIC_PLUGIN
                         + "\" }\npcm.!default { type quenvarmic }\n");
-    setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
+    return conf;
 }
 
-VirtualMicrophone::~VirtualMicrophone()
+} // namespace
+
+VirtualMicrophone::VirtualMicrophone(const std::filesystem::path &folder)
+    : m_config("ALSA_CONFIG_PATH", writeMicrophoneConfig(folder).string())
 {
-    if (m_hadConfig)
-        setenv("ALSA_CONFIG_PATH", m_oldConfig.c_str(), 1);
-    else
-        unsetenv("ALSA_CONFIG_PATH");
 }
 
 } // namespace testutil

@@ -28,6 +28,22 @@ void clearShown();
 // The answer the next message box gets (once); OK or Yes by default.
 void answerNext(platform::MsgResult result);
 
+// Sets an environment variable for its lifetime, then restores the old
+// value (or its absence).
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const std::string &value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    const char *m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+
 // A fresh temporary folder, removed by the destructor. It also points
 // XDG_DATA_HOME at itself, so "c:\" maps inside it while the object lives.
 class TempDataHome
@@ -44,8 +60,7 @@ public:
 
 private:
     std::filesystem::path m_path;
-    std::string m_oldXdg;
-    bool m_hadXdg = false;
+    ScopedEnv m_xdg;
 };
 
 // A fresh temporary folder, removed by the destructor.
@@ -87,13 +102,11 @@ class VirtualMicrophone
 {
 public:
     explicit VirtualMicrophone(const std::filesystem::path &folder);
-    ~VirtualMicrophone();
     VirtualMicrophone(const VirtualMicrophone &) = delete;
     VirtualMicrophone &operator=(const VirtualMicrophone &) = delete;
 
 private:
-    std::string m_oldConfig;
-    bool m_hadConfig = false;
+    ScopedEnv m_config;
 };
 
 } // namespace testutil

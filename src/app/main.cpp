@@ -1,15 +1,11 @@
 // Program entry: one copy at a time, the long-lived windows in their fixed
 // order, then the message loop until the main window closes.
 
-#include "about/usabout.h"
 #include "app/Pictures.h"
-#include "app/Unit1.h"
-#include "package/Unit4.h"
+#include "app/ProgramWindows.h"
 #include "platform/AppSetup.h"
-#include "platform/AppWindows.h"
 #include "platform/Dialogs.h"
 #include "platform/SingleInstance.h"
-#include "recordings/Unit3.h"
 #include "ui/Fonts.h"
 
 #include <QApplication>
@@ -36,21 +32,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    // The main window is shown as part of its creation, so its folder check
-    // runs before any other window exists.
-    TForm1 form1;
-    app::Form1 = &form1;
-    form1.showMaximized();
-
-    TForm3 form3;
-    app::Form3 = &form3;
-    Taboutus aboutus;
-    app::aboutus = &aboutus;
-    TForm4 form4;
-    app::Form4 = &form4;
-
+    const app::ProgramWindows windows;
     const int rc = QApplication::exec();
-    app::CurrentTestWindow = nullptr;
-    app::Form4 = app::aboutus = app::Form3 = app::Form1 = nullptr;
     return rc == 0 ? 0 : rc;
 }

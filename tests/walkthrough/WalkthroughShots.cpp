@@ -6,10 +6,10 @@
 // It is built as "quenvar" in its own folder, beside a copy of the sample
 // package, so the captions and the open dialog look as they do for a user.
 
-#include "about/usabout.h"
+#include "TestUtil.h"
+#include "app/ProgramWindows.h"
 #include "app/Unit1.h"
 #include "media/MpvBackend.h"
-#include "package/Unit4.h"
 #include "platform/AppSetup.h"
 #include "platform/AppWindows.h"
 #include "playlist/Unit2.h"
@@ -32,7 +32,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 
 namespace {
@@ -181,10 +180,8 @@ int main(int argc, char *argv[])
     QDir().mkpath(g_out);
 
     // The virtual microphone stands in for a real one.
-    const QString micConf = QDir::temp().filePath(QStringLiteral("quenvar-shots-mic.conf"));
-    std::ofstream(micConf.toStdString()) << "pcm_type.quenvarmic { lib \"" QUENVAR_MIC_PLUGIN "\" }\n"
-                                         << "pcm.!default { type quenvarmic }\n";
-    setenv("ALSA_CONFIG_PATH", micConf.toLocal8Bit().constData(), 1);
+    const testutil::TempDir scratch;
+    const testutil::VirtualMicrophone mic(scratch.path());
 
     // A virtual display has no sound card: prompts play to the null output,
     // in real time.
@@ -194,16 +191,10 @@ int main(int argc, char *argv[])
     g_zip = QDir(QDir::tempPath()).filePath(QStringLiteral("我的录音.zip"));
     QFile::remove(g_zip);
 
-    TForm1 form1;
-    app::Form1 = &form1;
-    form1.showMaximized();
+    const app::ProgramWindows windows;
+    TForm1 &form1 = windows.main();
+    TForm3 &form3 = windows.recordings();
     maximise(&form1);
-    TForm3 form3;
-    app::Form3 = &form3;
-    Taboutus aboutus;
-    app::aboutus = &aboutus;
-    TForm4 form4;
-    app::Form4 = &form4;
     Autopilot pilot;
     pilot.openFile = sample;
     pump(800);
@@ -268,9 +259,6 @@ int main(int argc, char *argv[])
     if (!QFile::exists(g_zip))
         fail("packing wrote no archive");
 
-    app::CurrentTestWindow = nullptr;
-    app::Form4 = app::aboutus = app::Form3 = app::Form1 = nullptr;
-    QFile::remove(micConf);
     QFile::remove(g_zip);
     return g_failures == 0 ? 0 : 1;
 }
